@@ -1,0 +1,45 @@
+/*
+ * base64 - RFC 4648 base64 (standard alphabet, '=' padding) over caller
+ * buffers. Neither operation allocates or writes messages.
+ */
+#ifndef KESTRIN_CODEC_BASE64_H
+#define KESTRIN_CODEC_BASE64_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * base64_encode: encodes src_len bytes of src as one unbroken run of
+ * 4 * ceil(src_len / 3) characters (no line breaks), padded with '=', and
+ * stores a NUL after them.
+ *   out_size must be at least 4 * ceil(src_len / 3) + 1.
+ * Returns the number of characters written (the NUL not counted), or -1 when
+ * the text and its NUL do not fit in out_size (the whole groups that did fit
+ * stay in out) or when the text would be 2 GiB or longer.
+ */
+int base64_encode(const unsigned char *src, size_t src_len, char *out, size_t out_size);
+
+/*
+ * base64_decode: decodes the NUL-terminated text into out.
+ *   Whitespace (space, \t, \n, \v, \f, \r) is skipped anywhere, also around
+ *   and between pad characters. Padding is required: the alphabet characters
+ *   must come in groups of four. Only whitespace may follow the padding, and
+ *   the unused low bits before it must be zero. Bytes 0x80-0xFF, '-' and '_'
+ *   are malformed.
+ *   out may be NULL: the text is then only validated and the count returned.
+ *   Otherwise out_size bytes are usable; a text ending in a partial group
+ *   needs one byte more than the decoded data, because the next partial byte
+ *   is stored before it is complete.
+ * Returns the number of bytes decoded (0 for an empty or all-whitespace text),
+ * or -1 for malformed text or an output buffer that is too small.
+ */
+int base64_decode(const char *text, unsigned char *out, size_t out_size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,17 @@
+// The library's heap allocations go through these two functions so that
+// tests can make the n-th allocation fail and prove that every failure path
+// leaves the caller's data valid. Outside tests they are malloc and realloc.
+#pragma once
+
+#include <cstddef>
+
+namespace kestrin::mem {
+
+void *allocate(std::size_t size);
+void *reallocate(void *block, std::size_t size);
+
+// Test hook: after `successes` more successful allocations, every further
+// allocation fails until the hook is reset with a negative value.
+void fail_allocations_after(long successes);
+
+}  // namespace kestrin::mem

@@ -1,0 +1,171 @@
+#include "input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr size_t kChunk = 65025;  // 255 * 255
+constexpr char kTemplate[] = "/tmp/zan_inputXXXXXX";
+
+enum Status {
+    kOpenFailed = -1,
+    kNoChunk = -3,
+    kShortWrite = -4,
+    kNoBuffer = -5,
+    kNoRewind = -6,
+    kShortRead = -7,
+    kTooLarge = -8,
+};
+
+// Closes the descriptor on scope exit without disturbing errno.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The result of one read: either a buffer of count + 1 bytes, or a status.
+struct Read {
+    char *data = nullptr;
+    long status = 0;
+};
+
+void free_keep_errno(void *p) {
+    const int saved = errno;
+    std::free(p);
+    errno = saved;
+}
+
+// Reads up to n bytes, retrying on interruption and short reads; returns the
+// bytes read (fewer only at the end of the data) or -1 on a read error.
+long read_full(int fd, char *dst, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::read(fd, dst + done, n - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+bool write_full(int fd, const char *src, size_t n) {
+    while (n > 0) {
+        const ssize_t put = ::write(fd, src, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        src += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Reads exactly size bytes from fd into a new buffer of size + 1 bytes.
+Read read_known_size(int fd, size_t size) {
+    if (size == 0) return {};
+    char *data = static_cast<char *>(std::malloc(size + 1));
+    if (!data) return {nullptr, kNoBuffer};
+    const long got = read_full(fd, data, size);
+    if (got != static_cast<long>(size)) {
+        if (got >= 0) errno = EIO;  // the data ended early: the file shrank
+        free_keep_errno(data);
+        return {nullptr, kShortRead};
+    }
+    return {data, static_cast<long>(size)};
+}
+
+// Copies fd to end of data into spool, returning the byte count or a status.
+long copy_to_spool(int fd, int spool) {
+    char *chunk = static_cast<char *>(std::malloc(kChunk));
+    if (!chunk) return kNoChunk;
+    long total = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, kChunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            total = kShortRead;
+            break;
+        }
+        if (got == 0) break;
+        if (total + got > INT_MAX) {
+            errno = EFBIG;
+            total = kTooLarge;
+            break;
+        }
+        if (!write_full(spool, chunk, static_cast<size_t>(got))) {
+            total = kShortWrite;
+            break;
+        }
+        total += got;
+    }
+    free_keep_errno(chunk);
+    return total;
+}
+
+// A stream of unknown size: spooled to an unnamed temporary file, then read
+// back whole into a buffer of exactly its size.
+Read read_unknown_size(int fd) {
+    char path[sizeof kTemplate];
+    std::copy(std::begin(kTemplate), std::end(kTemplate), path);
+    const Fd spool(::mkstemp(path));
+    if (spool.get() < 0) return {nullptr, kOpenFailed};
+    ::unlink(path);  // the data lives on only through the open descriptor
+
+    const long total = copy_to_spool(fd, spool.get());
+    if (total <= 0) return {nullptr, total};
+    if (::lseek(spool.get(), 0, SEEK_SET) != 0) return {nullptr, kNoRewind};
+    return read_known_size(spool.get(), static_cast<size_t>(total));
+}
+
+Read read_fd(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {nullptr, kOpenFailed};
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return {nullptr, kOpenFailed};
+    }
+    if (!S_ISREG(st.st_mode)) return read_unknown_size(fd);
+    if (st.st_size > INT_MAX) {
+        errno = EFBIG;
+        return {nullptr, kTooLarge};
+    }
+    return read_known_size(fd, static_cast<size_t>(st.st_size));
+}
+
+char *deliver(Read result, int *length) {
+    *length = static_cast<int>(result.status);
+    return result.status > 0 ? result.data : nullptr;
+}
+
+}  // namespace
+
+extern "C" char *input_read_stdin(int *length) {
+    return deliver(read_unknown_size(STDIN_FILENO), length);
+}
+
+extern "C" char *input_read_file(const char *path, int *length) {
+    const Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return deliver({nullptr, kOpenFailed}, length);
+    return deliver(read_fd(fd.get()), length);
+}
