@@ -1,0 +1,24 @@
+/* Every public header, compiled as C11 with warnings as errors. */
+#include "codec/base64.h"
+#include "ldif/ldif.h"
+#include "options.h"
+#include "input.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(void) {
+    char out[16];
+    int count = 0;
+    char *line;
+    opt_spec row = {1, "x", "help", "x", 0};
+    if (base64_encode((const unsigned char *)"A", 1, out, sizeof out) != 4 || strcmp(out, "QQ==") != 0)
+        return 1;
+    line = ldif_write_attr(NULL, &count, "cn", "x", 1, LDIF_ENC_AUTO);
+    if (!line || strcmp(line, "cn: x\n") != 0) return 1;
+    free(line);
+    (void)row;
+    puts("C headers ok");
+    return 0;
+}

@@ -1,0 +1,252 @@
+#include "codec/base64.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/base64_internal.h"
+
+namespace {
+
+using namespace kestrin::base64;
+
+std::string encode(const std::string &bytes) {
+    std::vector<char> out((bytes.size() + 2) / 3 * 4 + 1);
+    const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                out.data(), out.size());
+    EXPECT_GE(n, 0);
+    return n < 0 ? std::string() : std::string(out.data(), static_cast<size_t>(n));
+}
+
+// Decodes into an exact-size heap buffer so that AddressSanitizer sees any
+// write past out_size.
+int decode_into(const std::string &text, size_t out_size, std::string *bytes = nullptr) {
+    std::unique_ptr<unsigned char[]> out(new unsigned char[out_size ? out_size : 1]);
+    const int n = base64_decode(text.c_str(), out_size ? out.get() : nullptr, out_size);
+    if (bytes && n > 0) bytes->assign(reinterpret_cast<char *>(out.get()), static_cast<size_t>(n));
+    return n;
+}
+
+struct EncodeCase {
+    std::string bytes, text;
+};
+class Base64Vectors : public testing::TestWithParam<EncodeCase> {};
+
+TEST_P(Base64Vectors, EncodesAndDecodes) {
+    const auto &c = GetParam();
+    EXPECT_EQ(encode(c.bytes), c.text);
+    std::string back;
+    EXPECT_EQ(decode_into(c.text, c.bytes.size() + 1, &back), static_cast<int>(c.bytes.size()));
+    EXPECT_EQ(back, c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rfc4648, Base64Vectors,
+                         testing::Values(EncodeCase{"", ""}, EncodeCase{"f", "Zg=="},
+                                         EncodeCase{"fo", "Zm8="}, EncodeCase{"foo", "Zm9v"},
+                                         EncodeCase{"foob", "Zm9vYg=="},
+                                         EncodeCase{"fooba", "Zm9vYmE="},
+                                         EncodeCase{"foobar", "Zm9vYmFy"},
+                                         EncodeCase{"hello\n", "aGVsbG8K"},
+                                         EncodeCase{"A", "QQ=="}, EncodeCase{"AB", "QUI="},
+                                         EncodeCase{std::string("a\0b", 3), "YQBi"},
+                                         EncodeCase{"\xff\xfe\xfd", "//79"}));
+
+TEST(Base64Encode, NeedsRoomForTheNul) {
+    char out[8];
+    const auto *src = reinterpret_cast<const unsigned char *>("abcdef");
+    EXPECT_EQ(base64_encode(src, 0, out, 1), 0);
+    EXPECT_EQ(out[0], '\0');
+    EXPECT_EQ(base64_encode(src, 0, out, 0), -1);
+    EXPECT_EQ(base64_encode(src, 6, out, 8), -1);  // exactly 8 characters, no NUL room
+    EXPECT_EQ(std::string(out, 8), "YWJjZGVm");     // the groups that fitted stay
+    EXPECT_EQ(base64_encode(src, 4, out, 8), -1);
+    EXPECT_EQ(std::string(out, 8), "YWJjZA==");
+    std::memset(out, '.', sizeof out);
+    EXPECT_EQ(base64_encode(src, 6, out, 7), -1);  // only the first group fits
+    EXPECT_EQ(std::string(out, 5), "YWJj.");
+}
+
+TEST(Base64Decode, OutputSizeRules) {
+    EXPECT_EQ(decode_into("QQ==", 2), 1);
+    EXPECT_EQ(decode_into("QQ==", 1), -1);  // the partial byte needs a slot
+    EXPECT_EQ(decode_into("Zm9v", 3), 3);
+    EXPECT_EQ(decode_into("Zm9v", 2), -1);
+    EXPECT_EQ(decode_into("QUI=", 3), 2);
+    EXPECT_EQ(decode_into("QUI=", 2), -1);
+}
+
+struct DecodeCase {
+    const char *text;
+    int result;  // with a roomy buffer
+    const char *bytes;
+};
+class Base64DecodeCases : public testing::TestWithParam<DecodeCase> {};
+
+TEST_P(Base64DecodeCases, MatchesContract) {
+    const auto &c = GetParam();
+    std::string bytes;
+    EXPECT_EQ(decode_into(c.text, 64, &bytes), c.result) << c.text;
+    if (c.result > 0) {
+        EXPECT_EQ(bytes, c.bytes);
+    }
+    // Validation only (no buffer) agrees, except that it cannot see unused bits.
+    EXPECT_EQ(base64_decode(c.text, nullptr, 0), c.result) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, Base64DecodeCases,
+    testing::Values(DecodeCase{"SGVs bG8=", 5, "Hello"}, DecodeCase{"SGVsbG8\n=", 5, "Hello"},
+                    DecodeCase{"S G V s\tb\nG\r8\v=\f", 5, "Hello"}, DecodeCase{"QQ= =", 1, "A"},
+                    DecodeCase{"QQ==  \n", 1, "A"}, DecodeCase{"", 0, ""},
+                    DecodeCase{" \t\r\n", 0, ""}, DecodeCase{"SGVsbG8", -1, ""},
+                    DecodeCase{"QQ==QQ==", -1, ""}, DecodeCase{"QQ=x", -1, ""},
+                    DecodeCase{"Q===", -1, ""}, DecodeCase{"=", -1, ""},
+                    DecodeCase{"QQ", -1, ""}, DecodeCase{"Zm9v\xc3\xa9", -1, ""},
+                    DecodeCase{"Zm9-", -1, ""}, DecodeCase{"Zm9_", -1, ""},
+                    DecodeCase{"QUI=x", -1, ""}, DecodeCase{"Zm9vYmFy", 6, "foobar"}));
+
+TEST(Base64Decode, NonZeroUnusedBitsFailOnlyWithAnOutputBuffer) {
+    EXPECT_EQ(decode_into("QR==", 8), -1);
+    EXPECT_EQ(decode_into("QUJ=", 8), -1);
+    EXPECT_EQ(base64_decode("QR==", nullptr, 0), 1);
+}
+
+TEST(Base64Decode, LeavesBytesPastTheDataAlone) {
+    unsigned char out[64];
+    std::memset(out, 0, sizeof out);
+    const std::string text(40, 'A');  // 30 zero bytes, via the bulk path
+    ASSERT_EQ(base64_decode(text.c_str(), out, sizeof out), 30);
+    std::memset(out, 0x55, sizeof out);
+    ASSERT_EQ(base64_decode(text.c_str(), out, sizeof out), 30);
+    for (size_t i = 30; i < sizeof out; ++i) EXPECT_EQ(out[i], 0x55) << i;
+}
+
+// An independent, character-at-a-time reading of the decoder's contract.
+int reference_decode(const std::string &text, unsigned char *out, size_t out_size) {
+    auto value = [](char c) -> int {
+        const char *p = std::strchr(kAlphabet, c);
+        return c && p ? static_cast<int>(p - kAlphabet) : -1;
+    };
+    auto space = [](char c) { return c && std::strchr(" \t\n\v\f\r", c); };
+    size_t t = 0, i = 0;
+    int state = 0;
+    for (; i < text.size() && text[i] != '=' && text[i]; ++i) {
+        if (space(text[i])) continue;
+        const int v = value(text[i]);
+        if (v < 0) return -1;
+        if (state == 0) {
+            if (out && t >= out_size) return -1;
+            if (out) out[t] = static_cast<unsigned char>(v << 2);
+        } else if (state == 1 || state == 2) {
+            if (out && t + 1 >= out_size) return -1;
+            if (out) {
+                out[t] |= static_cast<unsigned char>(state == 1 ? v >> 4 : v >> 2);
+                out[t + 1] = static_cast<unsigned char>(state == 1 ? (v & 15) << 4 : (v & 3) << 6);
+            }
+            ++t;
+        } else {
+            if (out && t >= out_size) return -1;
+            if (out) out[t] |= static_cast<unsigned char>(v);
+            ++t;
+        }
+        state = (state + 1) % 4;
+    }
+    if (i == text.size() || !text[i]) return state == 0 ? static_cast<int>(t) : -1;
+    ++i;
+    if (state < 2) return -1;
+    if (state == 2) {
+        while (i < text.size() && space(text[i])) ++i;
+        if (i == text.size() || text[i] != '=') return -1;
+        ++i;
+    }
+    for (; i < text.size() && text[i]; ++i)
+        if (!space(text[i])) return -1;
+    if (out && out[t] != 0) return -1;
+    return static_cast<int>(t);
+}
+
+std::string random_text(std::mt19937 &rng, size_t len) {
+    static const std::string noise = std::string(kAlphabet) + " \n\r\t=-_\x80\xff.";
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::string text;
+    for (size_t i = 0; i < len; ++i) {
+        const int r = pick(rng);
+        if (r < 97) text += kAlphabet[static_cast<size_t>(pick(rng)) % 64];
+        else text += noise[static_cast<size_t>(pick(rng)) % noise.size()];
+    }
+    return text;
+}
+
+// Every kernel against the reference, on mostly valid text with noise, with
+// roomy, tight and missing output buffers.
+TEST(Base64Kernels, AgreeWithReferenceDecoder) {
+    std::mt19937 rng(12345);
+    std::vector<BulkDecoder> kernels{decode_bulk_portable};
+    if (cpu_has_avx2()) kernels.push_back(decode_bulk_avx2);
+    for (int round = 0; round < 4000; ++round) {
+        const size_t len = static_cast<size_t>(rng() % 300);
+        std::string text = random_text(rng, len);
+        if (round % 3 == 0) text += "==";
+        if (round % 5 == 0) text = encode(text) + (round % 2 ? "\n" : "");
+        const size_t sizes[] = {0, len / 2, len * 3 / 4, len * 3 / 4 + 1, len + 1};
+        for (size_t out_size : sizes) {
+            std::vector<unsigned char> ref(out_size + 1, 0xAA);
+            const int want = reference_decode(text, out_size ? ref.data() : nullptr, out_size);
+            for (BulkDecoder kernel : kernels) {
+                std::vector<unsigned char> got(out_size + 1, 0xAA);
+                const int n = decode_with(kernel, text.c_str(), out_size ? got.data() : nullptr, out_size);
+                ASSERT_EQ(n, want) << '"' << text << "\" size " << out_size;
+                if (want > 0 && out_size > 0) {
+                    ASSERT_EQ(0, std::memcmp(got.data(), ref.data(), static_cast<size_t>(want))) << text << " size " << out_size;
+                }
+            }
+        }
+    }
+}
+
+// Every single byte value in every position of a bulk block.
+TEST(Base64Kernels, ClassifyEveryByteLikeThePortablePath) {
+    if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+    for (int c = 1; c < 256; ++c) {
+        for (size_t pos = 0; pos < 32; pos += 7) {
+            std::string text(64, 'A');
+            text[pos] = static_cast<char>(c);
+            unsigned char a[64], b[64];
+            EXPECT_EQ(decode_with(decode_bulk_avx2, text.c_str(), a, sizeof a),
+                      decode_with(decode_bulk_portable, text.c_str(), b, sizeof b))
+                << "byte " << c << " at " << pos;
+        }
+    }
+}
+
+TEST(Base64Kernels, EncodersAgree) {
+    if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+    std::mt19937 rng(7);
+    for (size_t len = 0; len < 400; ++len) {
+        std::vector<unsigned char> src(len);
+        for (auto &b : src) b = static_cast<unsigned char>(rng());
+        const size_t need = (len + 2) / 3 * 4 + 1;
+        for (size_t out_size : {need, need - 1, need / 2}) {
+            std::vector<char> a(need, '.'), b(need, '.');
+            EXPECT_EQ(encode_with(encode_groups_avx2, src.data(), len, a.data(), out_size),
+                      encode_with(encode_groups_portable, src.data(), len, b.data(), out_size));
+            EXPECT_EQ(a, b) << len;
+        }
+    }
+}
+
+TEST(Base64, RoundTripsLargeBuffers) {
+    std::mt19937 rng(99);
+    std::string bytes(1 << 20, '\0');
+    for (auto &b : bytes) b = static_cast<char>(rng());
+    const std::string text = encode(bytes);
+    std::string back;
+    ASSERT_EQ(decode_into(text, bytes.size() + 1, &back), static_cast<int>(bytes.size()));
+    EXPECT_EQ(back, bytes);
+}
+
+}  // namespace

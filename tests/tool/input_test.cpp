@@ -1,0 +1,170 @@
+#include "input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::string temp_dir() {
+    char path[] = "/tmp/kestrin_input_testXXXXXX";
+    const char *dir = mkdtemp(path);
+    EXPECT_NE(dir, nullptr);
+    return dir ? dir : "/tmp";
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string random_bytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto &c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+std::set<std::string> spool_files() {
+    std::set<std::string> names;
+    if (DIR *d = opendir("/tmp")) {
+        while (const dirent *e = readdir(d))
+            if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+struct Read {
+    std::string bytes;
+    int length;
+    bool has_buffer;
+};
+
+Read read_file(const std::string &path) {
+    int length = 12345;
+    char *data = input_read_file(path.c_str(), &length);
+    Read r{data && length > 0 ? std::string(data, static_cast<size_t>(length)) : "", length, data != nullptr};
+    std::free(data);
+    return r;
+}
+
+// Runs input_read_stdin with fd 0 replaced by `source` for the call.
+Read read_stdin_from(int source) {
+    const int saved = dup(STDIN_FILENO);
+    dup2(source, STDIN_FILENO);
+    int length = 0;
+    char *data = input_read_stdin(&length);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    Read r{data && length > 0 ? std::string(data, static_cast<size_t>(length)) : "", length, data != nullptr};
+    std::free(data);
+    return r;
+}
+
+class InputFile : public testing::Test {
+protected:
+    std::string dir = temp_dir();
+    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+};
+
+TEST_F(InputFile, ReadsEveryByte) {
+    for (size_t n : {1, 2, 65025, 65026, 3 << 20}) {
+        const std::string bytes = random_bytes(n, static_cast<unsigned>(n));
+        write_file(dir + "/f", bytes);
+        const Read r = read_file(dir + "/f");
+        EXPECT_EQ(r.length, static_cast<int>(n));
+        EXPECT_EQ(r.bytes, bytes);
+    }
+    write_file(dir + "/nl", "value\n");
+    EXPECT_EQ(read_file(dir + "/nl").bytes, "value\n");
+}
+
+TEST_F(InputFile, EmptyMissingAndDirectory) {
+    write_file(dir + "/empty", "");
+    Read r = read_file(dir + "/empty");
+    EXPECT_EQ(r.length, 0);
+    EXPECT_FALSE(r.has_buffer);
+
+    errno = 0;
+    r = read_file(dir + "/missing");
+    EXPECT_EQ(r.length, -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(r.has_buffer);
+
+    errno = 0;
+    r = read_file(dir);
+    EXPECT_EQ(r.length, -1);
+    EXPECT_EQ(errno, EISDIR);
+}
+
+TEST_F(InputFile, TwoGibibytesFailAtOnce) {
+    const std::string path = dir + "/sparse";
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 2147483648LL), 0);  // sparse: no disk, no memory
+    close(fd);
+    errno = 0;
+    const Read r = read_file(path);
+    EXPECT_EQ(r.length, -8);
+    EXPECT_EQ(errno, EFBIG);
+    EXPECT_FALSE(r.has_buffer);
+}
+
+TEST_F(InputFile, ReadsAFifoWhole) {
+    const std::string path = dir + "/fifo";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const std::string bytes = random_bytes(300000, 5);
+    std::thread writer([&] { write_file(path, bytes); });
+    const Read r = read_file(path);
+    writer.join();
+    EXPECT_EQ(r.length, 300000);
+    EXPECT_EQ(r.bytes, bytes);
+}
+
+TEST(InputStdin, ReadsPipesOfEverySizeAndLeavesNoFile) {
+    const auto before = spool_files();
+    for (size_t n : {0, 1, 65025, 65026, 1 << 22}) {
+        const std::string bytes = random_bytes(n, 11);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        std::thread writer([&] {
+            size_t off = 0;
+            while (off < bytes.size()) {
+                const ssize_t w = write(fds[1], bytes.data() + off, bytes.size() - off);
+                if (w <= 0) break;
+                off += static_cast<size_t>(w);
+            }
+            close(fds[1]);
+        });
+        const Read r = read_stdin_from(fds[0]);
+        writer.join();
+        close(fds[0]);
+        EXPECT_EQ(r.length, static_cast<int>(n));
+        EXPECT_EQ(r.has_buffer, n > 0);
+        EXPECT_EQ(r.bytes, bytes);
+    }
+    EXPECT_EQ(spool_files(), before);
+}
+
+TEST(InputStdin, ReadErrorEndsTheLoop) {
+    const int fd = open("/", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    errno = 0;
+    const Read r = read_stdin_from(fd);
+    close(fd);
+    EXPECT_EQ(r.length, -7);
+    EXPECT_EQ(errno, EISDIR);
+}
+
+}  // namespace
