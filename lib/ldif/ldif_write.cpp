@@ -142,6 +142,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
         std::free(scratch);
         return nullptr;
     }
+    mem::advise_huge_pages(out + old, appended + 1);
 
     Folder line(out + old);
     line.put(printed);

@@ -1,3 +1,6 @@
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 
 #include "util/alloc_internal.h"
@@ -18,6 +21,14 @@ void *allocate(std::size_t size) { return should_fail() ? nullptr : std::malloc(
 
 void *reallocate(void *block, std::size_t size) {
     return should_fail() ? nullptr : std::realloc(block, size);
+}
+
+void advise_huge_pages(void *block, std::size_t size) {
+    constexpr std::uintptr_t kHuge = 2u << 20;
+    if (size < 4 * kHuge) return;
+    const auto start = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(kHuge - 1);
+    if (end > start) ::madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
 }
 
 void fail_allocations_after(long successes) { remaining_successes = successes; }

@@ -10,6 +10,11 @@ namespace kestrin::mem {
 void *allocate(std::size_t size);
 void *reallocate(void *block, std::size_t size);
 
+// Asks the kernel to back the whole 2 MiB pages inside a large block with
+// huge pages: for buffers of many megabytes this removes most page faults,
+// which dominate the time of writing them once. A no-op for small blocks.
+void advise_huge_pages(void *block, std::size_t size);
+
 // Test hook: after `successes` more successful allocations, every further
 // allocation fails until the hook is reset with a negative value.
 void fail_allocations_after(long successes);

@@ -157,14 +157,39 @@ TEST(InputStdin, ReadsPipesOfEverySizeAndLeavesNoFile) {
     EXPECT_EQ(spool_files(), before);
 }
 
-TEST(InputStdin, ReadErrorEndsTheLoop) {
+TEST(InputStdin, DirectoryIsRefused) {
     const int fd = open("/", O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
     errno = 0;
     const Read r = read_stdin_from(fd);
     close(fd);
-    EXPECT_EQ(r.length, -7);
+    EXPECT_EQ(r.length, -1);
     EXPECT_EQ(errno, EISDIR);
+}
+
+TEST_F(InputFile, RegularStandardInputIsReadFromItsOffset) {
+    write_file(dir + "/f", "skipped|the value\n");
+    const int fd = open((dir + "/f").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(lseek(fd, 8, SEEK_SET), 8);
+    Read r = read_stdin_from(fd);
+    EXPECT_EQ(r.length, 10);
+    EXPECT_EQ(r.bytes, "the value\n");
+    r = read_stdin_from(fd);  // now at the end: empty
+    EXPECT_EQ(r.length, 0);
+    EXPECT_FALSE(r.has_buffer);
+    close(fd);
+}
+
+TEST(InputStdin, ReadErrorEndsTheSpoolLoop) {
+    // A terminal-like device that fails reads: /dev/null opened write-only.
+    const int fd = open("/dev/null", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    errno = 0;
+    const Read r = read_stdin_from(fd);
+    close(fd);
+    EXPECT_EQ(r.length, -7);
+    EXPECT_EQ(errno, EBADF);
 }
 
 }  // namespace
