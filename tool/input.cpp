@@ -1,16 +1,16 @@
 #include "input.h"
 
 #include <fcntl.h>  // splice (GNU)
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <algorithm>
 #include <iterator>
+
+#include "util/alloc_internal.h"  // huge-page advice for large buffers
 
 namespace {
 
@@ -83,22 +83,12 @@ bool write_full(int fd, const char *src, size_t n) {
     return true;
 }
 
-// Backs the whole 2 MiB pages of a large buffer with huge pages: filling a
-// buffer of many megabytes otherwise spends most of its time in page faults.
-void advise_huge_pages(void *block, size_t size) {
-    constexpr uintptr_t kHuge = 2u << 20;
-    if (size < 4 * kHuge) return;
-    const auto start = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
-    const auto end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kHuge - 1);
-    if (end > start) ::madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
-}
-
 // Reads exactly size bytes from fd into a new buffer of size + 1 bytes.
 Read read_known_size(int fd, size_t size) {
     if (size == 0) return {};
     char *data = static_cast<char *>(std::malloc(size + 1));
     if (!data) return {nullptr, kNoBuffer};
-    advise_huge_pages(data, size + 1);
+    kestrin::mem::advise_huge_pages(data, size + 1);
     const long got = read_full(fd, data, size);
     if (got != static_cast<long>(size)) {
         if (got >= 0) errno = EIO;  // the data ended early: the file shrank
