@@ -1,0 +1,183 @@
+// SHA-1 (FIPS 180-4, 6.1): the incremental core, buffer and file digests.
+#include "codec/sha1.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "codec/sha1_internal.h"
+
+namespace kestrin::sha1 {
+namespace {
+
+bool portable_forced = false;
+
+inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+inline uint32_t load_be32(const unsigned char *p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+// Zeroes memory in a way the optimiser may not drop.
+void wipe(void *p, size_t n) {
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+}
+
+BlockKernel kernel() { return portable_forced ? compress_portable : best_kernel(); }
+
+void write_digest(const unsigned char digest[20], char format, char *out) {
+    if (format != 'x') {
+        std::memcpy(out, digest, 20);
+        return;
+    }
+    static constexpr char kLower[] = "0123456789abcdef";
+    for (int i = 0; i < 20; ++i) {
+        out[2 * i] = kLower[digest[i] >> 4];
+        out[2 * i + 1] = kLower[digest[i] & 0x0F];
+    }
+    out[40] = '\0';
+}
+
+}  // namespace
+
+void compress_portable(uint32_t state[5], const unsigned char *data, size_t blocks) {
+    uint32_t w[16];
+    uint32_t a = 0, b = 0, c = 0, d = 0, e = 0;
+    for (; blocks > 0; --blocks, data += 64) {
+        for (int i = 0; i < 16; ++i) w[i] = load_be32(data + 4 * i);
+        a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+        auto step = [&](int i, uint32_t f, uint32_t k) {
+            uint32_t wi;
+            if (i < 16) {
+                wi = w[i];
+            } else {
+                wi = rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+                w[i & 15] = wi;
+            }
+            const uint32_t t = rotl(a, 5) + f + e + k + wi;
+            e = d;
+            d = c;
+            c = rotl(b, 30);
+            b = a;
+            a = t;
+        };
+        for (int i = 0; i < 20; ++i) step(i, (b & c) | (~b & d), 0x5A827999);
+        for (int i = 20; i < 40; ++i) step(i, b ^ c ^ d, 0x6ED9EBA1);
+        for (int i = 40; i < 60; ++i) step(i, (b & c) | (b & d) | (c & d), 0x8F1BBCDC);
+        for (int i = 60; i < 80; ++i) step(i, b ^ c ^ d, 0xCA62C1D6);
+        state[0] += a, state[1] += b, state[2] += c, state[3] += d, state[4] += e;
+    }
+    // The working words and the schedule say something about the message.
+    wipe(w, sizeof w);
+    a = b = c = d = e = 0;
+    __asm__ __volatile__("" : : "r"(a), "r"(b), "r"(c), "r"(d), "r"(e));
+}
+
+bool cpu_has_sha_extensions() {
+    static const bool has = [] {
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        if (!__builtin_cpu_supports("sse4.1") || !__builtin_cpu_supports("ssse3")) return false;
+        __asm__("cpuid" : "=a"(eax), "=b"(ebx), "=c"(ecx), "=d"(edx) : "a"(0), "c"(0));
+        if (eax < 7) return false;
+        __asm__("cpuid" : "=a"(eax), "=b"(ebx), "=c"(ecx), "=d"(edx) : "a"(7), "c"(0));
+        return ((ebx >> 29) & 1) != 0;  // leaf 7, EBX bit 29: SHA
+    }();
+    return has;
+}
+
+BlockKernel best_kernel() { return cpu_has_sha_extensions() ? compress_shani : compress_portable; }
+
+void force_portable(bool portable) { portable_forced = portable; }
+
+}  // namespace kestrin::sha1
+
+using namespace kestrin::sha1;
+
+extern "C" void sha1_init(sha1_ctx *ctx) {
+    ctx->state[0] = 0x67452301;
+    ctx->state[1] = 0xEFCDAB89;
+    ctx->state[2] = 0x98BADCFE;
+    ctx->state[3] = 0x10325476;
+    ctx->state[4] = 0xC3D2E1F0;
+    ctx->count[0] = ctx->count[1] = 0;
+}
+
+extern "C" void sha1_update(sha1_ctx *ctx, const unsigned char *data, uint32_t len) {
+    size_t j = (ctx->count[0] >> 3) & 63;
+    const uint32_t bits = len << 3;
+    if ((ctx->count[0] += bits) < bits) ++ctx->count[1];
+    ctx->count[1] += len >> 29;
+    size_t i = 0;
+    if (j + len > 63) {
+        const BlockKernel compress = kernel();
+        i = 64 - j;
+        std::memcpy(ctx->buffer + j, data, i);
+        compress(ctx->state, ctx->buffer, 1);
+        const size_t blocks = (len - i) / 64;
+        compress(ctx->state, data + i, blocks);
+        i += blocks * 64;
+        j = 0;
+    }
+    if (len > i) std::memcpy(ctx->buffer + j, data + i, len - i);
+}
+
+extern "C" void sha1_final(unsigned char digest[20], sha1_ctx *ctx) {
+    unsigned char length[8];
+    for (int i = 0; i < 8; ++i)
+        length[i] = static_cast<unsigned char>(ctx->count[i < 4 ? 1 : 0] >> ((3 - (i & 3)) * 8));
+    static const unsigned char kOne = 0x80, kZero = 0x00;
+    sha1_update(ctx, &kOne, 1);
+    while ((ctx->count[0] & 504) != 448) sha1_update(ctx, &kZero, 1);
+    sha1_update(ctx, length, 8);
+    for (int i = 0; i < 20; ++i)
+        digest[i] = static_cast<unsigned char>(ctx->state[i >> 2] >> ((3 - (i & 3)) * 8));
+    wipe(ctx, sizeof *ctx);
+    wipe(length, sizeof length);
+}
+
+extern "C" void sha1_transform(uint32_t state[5], const unsigned char block[64]) {
+    kernel()(state, block, 1);
+}
+
+extern "C" char *sha1_buffer(const unsigned char *data, int32_t len, char format, char *out) {
+    if (len < 0) return nullptr;
+    sha1_ctx ctx;
+    sha1_init(&ctx);
+    sha1_update(&ctx, data, static_cast<uint32_t>(len));
+    unsigned char digest[20];
+    sha1_final(digest, &ctx);
+    write_digest(digest, format, out);
+    return out;
+}
+
+extern "C" char *sha1_file(const char *path, char format, char *out) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    sha1_ctx ctx;
+    sha1_init(&ctx);
+    // A fixed chunk: memory does not grow with the file.
+    static constexpr size_t kChunk = 1 << 16;
+    unsigned char chunk[kChunk];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, kChunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {  // a digest of part of the file would be a wrong answer
+            const int saved = errno;
+            ::close(fd);
+            wipe(&ctx, sizeof ctx);
+            errno = saved;
+            return nullptr;
+        }
+        if (got == 0) break;
+        sha1_update(&ctx, chunk, static_cast<uint32_t>(got));
+    }
+    ::close(fd);
+    unsigned char digest[20];
+    sha1_final(digest, &ctx);
+    write_digest(digest, format, out);
+    return out;
+}
