@@ -1,5 +1,9 @@
 /* Every public header, compiled as C11 with warnings as errors. */
 #include "codec/base64.h"
+#include "codec/hex.h"
+#include "codec/sha1.h"
+#include "ekva/datetime.h"
+#include "util/file.h"
 #include "ldif/ldif.h"
 #include "options.h"
 #include "input.h"

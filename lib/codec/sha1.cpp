@@ -43,31 +43,37 @@ void write_digest(const unsigned char digest[20], char format, char *out) {
 
 }  // namespace
 
+// Fully unrolled: the round number is a constant in every step, so the
+// schedule indices and the choice of function fold away. The five working
+// words rotate through the argument positions instead of being moved.
+#define KESTRIN_SHA1_W(i)                                                                  \
+    ((i) < 16 ? (w[(i)&15] = load_be32(data + 4 * ((i)&15)))                              \
+              : (w[(i)&15] = rotl(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i)&15], 1)))
+#define KESTRIN_SHA1_CH(x, y, z) ((x & (y ^ z)) ^ z)
+#define KESTRIN_SHA1_PARITY(x, y, z) (x ^ y ^ z)
+#define KESTRIN_SHA1_MAJ(x, y, z) ((x & y) | (z & (x | y)))
+#define KESTRIN_SHA1_ROUND(v, x, y, z, u, i, f, k) \
+    u += f(x, y, z) + KESTRIN_SHA1_W(i) + k + rotl(v, 5); \
+    x = rotl(x, 30);
+#define KESTRIN_SHA1_FIVE(i, f, k)                   \
+    KESTRIN_SHA1_ROUND(a, b, c, d, e, (i), f, k)     \
+    KESTRIN_SHA1_ROUND(e, a, b, c, d, (i) + 1, f, k) \
+    KESTRIN_SHA1_ROUND(d, e, a, b, c, (i) + 2, f, k) \
+    KESTRIN_SHA1_ROUND(c, d, e, a, b, (i) + 3, f, k) \
+    KESTRIN_SHA1_ROUND(b, c, d, e, a, (i) + 4, f, k)
+#define KESTRIN_SHA1_TWENTY(i, f, k)                                        \
+    KESTRIN_SHA1_FIVE(i, f, k) KESTRIN_SHA1_FIVE((i) + 5, f, k)            \
+    KESTRIN_SHA1_FIVE((i) + 10, f, k) KESTRIN_SHA1_FIVE((i) + 15, f, k)
+
 void compress_portable(uint32_t state[5], const unsigned char *data, size_t blocks) {
     uint32_t w[16];
     uint32_t a = 0, b = 0, c = 0, d = 0, e = 0;
     for (; blocks > 0; --blocks, data += 64) {
-        for (int i = 0; i < 16; ++i) w[i] = load_be32(data + 4 * i);
         a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-        auto step = [&](int i, uint32_t f, uint32_t k) {
-            uint32_t wi;
-            if (i < 16) {
-                wi = w[i];
-            } else {
-                wi = rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
-                w[i & 15] = wi;
-            }
-            const uint32_t t = rotl(a, 5) + f + e + k + wi;
-            e = d;
-            d = c;
-            c = rotl(b, 30);
-            b = a;
-            a = t;
-        };
-        for (int i = 0; i < 20; ++i) step(i, (b & c) | (~b & d), 0x5A827999);
-        for (int i = 20; i < 40; ++i) step(i, b ^ c ^ d, 0x6ED9EBA1);
-        for (int i = 40; i < 60; ++i) step(i, (b & c) | (b & d) | (c & d), 0x8F1BBCDC);
-        for (int i = 60; i < 80; ++i) step(i, b ^ c ^ d, 0xCA62C1D6);
+        KESTRIN_SHA1_TWENTY(0, KESTRIN_SHA1_CH, 0x5A827999u)
+        KESTRIN_SHA1_TWENTY(20, KESTRIN_SHA1_PARITY, 0x6ED9EBA1u)
+        KESTRIN_SHA1_TWENTY(40, KESTRIN_SHA1_MAJ, 0x8F1BBCDCu)
+        KESTRIN_SHA1_TWENTY(60, KESTRIN_SHA1_PARITY, 0xCA62C1D6u)
         state[0] += a, state[1] += b, state[2] += c, state[3] += d, state[4] += e;
     }
     // The working words and the schedule say something about the message.
@@ -75,6 +81,14 @@ void compress_portable(uint32_t state[5], const unsigned char *data, size_t bloc
     a = b = c = d = e = 0;
     __asm__ __volatile__("" : : "r"(a), "r"(b), "r"(c), "r"(d), "r"(e));
 }
+
+#undef KESTRIN_SHA1_TWENTY
+#undef KESTRIN_SHA1_FIVE
+#undef KESTRIN_SHA1_ROUND
+#undef KESTRIN_SHA1_MAJ
+#undef KESTRIN_SHA1_PARITY
+#undef KESTRIN_SHA1_CH
+#undef KESTRIN_SHA1_W
 
 bool cpu_has_sha_extensions() {
     static const bool has = [] {
