@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "util/alloc_internal.h"
 
@@ -29,6 +30,14 @@ void advise_huge_pages(void *block, std::size_t size) {
     const auto start = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(kHuge - 1);
     if (end > start) ::madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+}
+
+char *duplicate(std::string_view text) {
+    char *copy = static_cast<char *>(allocate(text.size() + 1));
+    if (!copy) return nullptr;
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
 }
 
 void fail_allocations_after(long successes) { remaining_successes = successes; }

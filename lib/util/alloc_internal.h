@@ -4,11 +4,15 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace kestrin::mem {
 
 void *allocate(std::size_t size);
 void *reallocate(void *block, std::size_t size);
+
+// A malloc'd, NUL-terminated copy of text (NULL when memory runs out).
+char *duplicate(std::string_view text);
 
 // Asks the kernel to back the whole 2 MiB pages inside a large block with
 // huge pages: for buffers of many megabytes this removes most page faults,

@@ -1,0 +1,327 @@
+// The EKVA record.
+//
+// Appending without a rescan: a record made by this library keeps its entry
+// count in its spare room. The slot array has room for the header, k entries
+// and the terminator (k + 2 slots); while fewer than k entries are stored,
+// the last of those slots (index k + 1) lies past the terminator and holds a
+// tag word made from the array's address and the entry count. A tag that
+// does not decode to a count consistent with the array (as in arrays made by
+// hand) is ignored and the record is scanned as usual.
+#include "ekva/ekva.h"
+
+#include <strings.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "util/alloc_internal.h"
+
+namespace kestrin::ekva {
+namespace {
+
+constexpr char kHeaderPrefix[] = "#EKVA_10:";
+constexpr std::uintptr_t kTagMagic = 0x9E3779B97F4A7C15u;
+
+struct Header {
+    bool present = false;
+    int capacity = 0;
+    int mode = 0;
+};
+
+Header read_header(ekva_pair **record) {
+    Header h;
+    if (record[0] && record[0]->key)
+        h.present = ekva_parse_header(record[0]->key, &h.capacity, &h.mode) == 1;
+    return h;
+}
+
+bool key_matches(const ekva_pair *pair, const char *key) {
+    return pair->key && strcasecmp(pair->key, key) == 0;
+}
+
+ekva_pair *tag_for(ekva_pair **record, int entries) {
+    return reinterpret_cast<ekva_pair *>((reinterpret_cast<std::uintptr_t>(record) ^ kTagMagic) +
+                                         static_cast<std::uintptr_t>(entries));
+}
+
+// Stores the tag when the spare slot exists (fewer than capacity entries).
+void write_tag(ekva_pair **record, int capacity, int entries) {
+    if (capacity >= 1 && entries < capacity) record[capacity + 1] = tag_for(record, entries);
+}
+
+// The entry count from the tag, or -1 when the tag is absent or does not fit.
+long tagged_entries(ekva_pair **record, const Header &h) {
+    if (!h.present || h.capacity < 1) return -1;
+    const auto word = reinterpret_cast<std::uintptr_t>(record[h.capacity + 1]);
+    const std::uintptr_t entries = word - (reinterpret_cast<std::uintptr_t>(record) ^ kTagMagic);
+    if (entries >= static_cast<std::uintptr_t>(h.capacity)) return -1;
+    const auto e = static_cast<long>(entries);
+    if (record[e + 1] != nullptr || (e > 0 && record[e] == nullptr)) return -1;
+    return e;
+}
+
+long count_slots(ekva_pair **record, long from) {
+    long n = from;
+    while (record[n]) ++n;
+    return n - from;
+}
+
+char *header_text(int capacity, int mode) {
+    char text[64];
+    const int len = std::snprintf(text, sizeof text, "#EKVA_10:%d:%d", capacity, mode);
+    return mem::duplicate({text, static_cast<size_t>(len)});
+}
+
+ekva_pair *new_pair(const char *key, const char *value) {
+    auto *pair = static_cast<ekva_pair *>(mem::allocate(sizeof(ekva_pair)));
+    if (!pair) return nullptr;
+    pair->key = mem::duplicate(key);
+    pair->value = value ? mem::duplicate(value) : nullptr;
+    if (!pair->key || (value && !pair->value)) {
+        std::free(pair->key);
+        std::free(pair->value);
+        std::free(pair);
+        return nullptr;
+    }
+    return pair;
+}
+
+void free_pair(ekva_pair *pair) {
+    if (!pair) return;
+    std::free(pair->key);
+    std::free(pair->value);
+    std::free(pair);
+}
+
+// Makes a record array of `slots` slots, all NULL.
+ekva_pair **new_slots(size_t slots) {
+    auto *record = static_cast<ekva_pair **>(mem::allocate(slots * sizeof(ekva_pair *)));
+    if (record) std::fill(record, record + slots, nullptr);
+    return record;
+}
+
+int add(ekva_pair ***where, const char *key, const char *value, int mode) {
+    if (!where || !*where || !key) return 0;
+    ekva_pair **record = *where;
+    const Header h = read_header(record);
+    const long first = h.present ? 1 : 0;
+    const bool may_match = mode == EKVA_UNIQUE || mode == EKVA_REPLACE;
+
+    long entries = may_match ? -1 : tagged_entries(record, h);
+    if (entries < 0) entries = count_slots(record, first);
+    const long slots = first + entries;  // slots in use before the call
+
+    // A full record doubles its capacity (more than once when an array made
+    // by hand already holds more entries than its header says).
+    int capacity = h.capacity;
+    if (h.present) {
+        if (capacity < 1) capacity = 1;
+        while (entries >= capacity) {
+            if (capacity > INT_MAX / 2) return 0;
+            capacity *= 2;
+        }
+    }
+    const bool grow = h.present && capacity != h.capacity;
+
+    // Everything that can fail is allocated before the record is touched.
+    std::vector<ekva_pair *> matches;
+    std::vector<char *> replacements;
+    ekva_pair *pair = nullptr;
+    char *new_header = nullptr;
+    try {
+        if (may_match) {
+            for (long i = first; i < slots; ++i)
+                if (key_matches(record[i], key)) matches.push_back(record[i]);
+            if (mode == EKVA_REPLACE)
+                for (ekva_pair *m : matches)
+                    if (m->value) {
+                        char *copy = value ? mem::duplicate(value) : nullptr;
+                        if (value && !copy) throw std::bad_alloc();
+                        replacements.push_back(copy);
+                    }
+        }
+        if (matches.empty() && !(pair = new_pair(key, value))) throw std::bad_alloc();
+        if (grow && !(new_header = header_text(capacity, h.mode))) throw std::bad_alloc();
+    } catch (...) {
+        for (char *r : replacements) std::free(r);
+        free_pair(pair);
+        return 0;
+    }
+
+    if (grow) {
+        const size_t room = static_cast<size_t>(capacity) + 2;
+        auto *grown = static_cast<ekva_pair **>(mem::reallocate(record, room * sizeof(ekva_pair *)));
+        if (!grown) {
+            for (char *r : replacements) std::free(r);
+            free_pair(pair);
+            std::free(new_header);
+            return 0;
+        }
+        record = grown;
+        *where = record;
+        std::fill(record + slots, record + room, nullptr);
+        std::free(record[0]->key);
+        record[0]->key = new_header;
+    }
+
+    if (!matches.empty()) {
+        size_t r = 0;
+        for (ekva_pair *m : matches)
+            if (m->value) {
+                std::free(m->value);
+                m->value = replacements[r++];
+            }
+        if (grow) write_tag(record, capacity, static_cast<int>(entries));
+        return static_cast<int>(slots);
+    }
+    record[slots] = pair;
+    record[slots + 1] = nullptr;
+    if (h.present) write_tag(record, capacity, static_cast<int>(entries + 1));
+    return static_cast<int>(slots + 1);
+}
+
+ekva_pair **create(int capacity, int mode) {
+    if (capacity < 1 || mode < EKVA_UNIQUE || mode > EKVA_MULTI_ALT) return nullptr;
+    ekva_pair **record = new_slots(static_cast<size_t>(capacity) + 2);
+    if (!record) return nullptr;
+    char *text = header_text(capacity, mode);
+    auto *header = static_cast<ekva_pair *>(mem::allocate(sizeof(ekva_pair)));
+    if (!text || !header) {
+        std::free(text);
+        std::free(header);
+        std::free(record);
+        return nullptr;
+    }
+    header->key = text;
+    header->value = nullptr;
+    record[0] = header;
+    write_tag(record, capacity, 0);
+    return record;
+}
+
+ekva_pair **dup(ekva_pair **record) {
+    if (!record) return nullptr;
+    const Header h = read_header(record);
+    const long slots = count_slots(record, 0);
+    const long entries = slots - (h.present ? 1 : 0);
+    const long room = h.present && h.capacity > entries ? h.capacity + 2L : slots + 1;
+    ekva_pair **copy = new_slots(static_cast<size_t>(room));
+    if (!copy) return nullptr;
+    for (long i = 0; i < slots; ++i) {
+        const ekva_pair *p = record[i];
+        ekva_pair *q = static_cast<ekva_pair *>(mem::allocate(sizeof(ekva_pair)));
+        char *k = q && p->key ? mem::duplicate(p->key) : nullptr;
+        char *v = q && p->value ? mem::duplicate(p->value) : nullptr;
+        if (!q || (p->key && !k) || (p->value && !v)) {
+            std::free(q);
+            std::free(k);
+            std::free(v);
+            ekva_free(copy);
+            return nullptr;
+        }
+        q->key = k;
+        q->value = v;
+        copy[i] = q;
+    }
+    if (h.present) write_tag(copy, h.capacity, static_cast<int>(entries));
+    return copy;
+}
+
+}  // namespace
+}  // namespace kestrin::ekva
+
+using namespace kestrin::ekva;
+
+extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) {
+    if (!key || std::strncmp(key, kHeaderPrefix, sizeof kHeaderPrefix - 1) != 0) return 0;
+    int c = 0, m = 0;
+    const bool both = std::sscanf(key, "#EKVA_10:%d:%d", &c, &m) == 2;
+    if (capacity) *capacity = both ? c : 0;
+    if (mode) *mode = both ? m : 0;
+    return both ? 1 : 0;
+}
+
+extern "C" ekva_pair **ekva_create_mode(int capacity, int mode) { return create(capacity, mode); }
+
+extern "C" ekva_pair **ekva_create(int capacity) { return create(capacity, EKVA_REPLACE); }
+
+extern "C" int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode) {
+    return add(record, key, value, mode);
+}
+
+extern "C" int ekva_count(ekva_pair **record) {
+    if (!record) return 0;
+    const Header h = read_header(record);
+    return static_cast<int>(count_slots(record, h.present ? 1 : 0));
+}
+
+extern "C" int ekva_count_key(ekva_pair **record, const char *key) {
+    if (!record || !key) return 0;
+    int n = 0;
+    for (ekva_pair **p = record; *p; ++p) n += key_matches(*p, key);
+    return n;
+}
+
+extern "C" const char *ekva_get_nth(ekva_pair **record, const char *key, int n) {
+    if (!record || !key || n < 0) return nullptr;
+    for (ekva_pair **p = record; *p; ++p)
+        if (key_matches(*p, key) && n-- == 0) return (*p)->value;
+    return nullptr;
+}
+
+extern "C" const char *ekva_get(ekva_pair **record, const char *key) { return ekva_get_nth(record, key, 0); }
+
+extern "C" char **ekva_get_values(ekva_pair **record, const char *key) {
+    if (!record || !key) return nullptr;
+    int matches = 0;
+    for (ekva_pair **p = record; *p; ++p) matches += key_matches(*p, key);
+    if (matches == 0) return nullptr;
+    auto *values = static_cast<char **>(kestrin::mem::allocate((static_cast<size_t>(matches) + 1) * sizeof(char *)));
+    if (!values) return nullptr;
+    int n = 0;
+    for (ekva_pair **p = record; *p; ++p) {
+        if (!key_matches(*p, key) || !(*p)->value) continue;
+        values[n] = kestrin::mem::duplicate((*p)->value);
+        if (!values[n]) {
+            strlist_free(values);
+            return nullptr;
+        }
+        values[++n] = nullptr;
+    }
+    values[n] = nullptr;
+    return values;
+}
+
+extern "C" const char *ekva_get_key(ekva_pair **record, const char *value) {
+    if (!record || !record[0] || !value) return nullptr;
+    for (ekva_pair **p = record + 1; *p; ++p)
+        if ((*p)->value && strcasecmp((*p)->value, value) == 0) return (*p)->key;
+    return nullptr;
+}
+
+extern "C" ekva_pair **ekva_copy(ekva_pair **record) {
+    if (!record) return nullptr;
+    const Header h = read_header(record);
+    ekva_pair **copy = create(ekva_count(record), h.present ? h.mode : 0);
+    if (!copy) return nullptr;
+    for (ekva_pair **p = record + (h.present ? 1 : 0); *p; ++p) {
+        if (add(&copy, (*p)->key, (*p)->value, EKVA_APPEND) == 0) {
+            ekva_free(copy);
+            return nullptr;
+        }
+    }
+    return copy;
+}
+
+extern "C" ekva_pair **ekva_dup(ekva_pair **record) { return dup(record); }
+
+extern "C" void ekva_free(ekva_pair **record) {
+    if (!record) return;
+    for (ekva_pair **p = record; *p; ++p) free_pair(*p);
+    std::free(record);
+}

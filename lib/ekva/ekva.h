@@ -1,0 +1,133 @@
+/*
+ * ekva - the EKVA record: an ordered list of key/value pairs with a
+ * self-describing header, and record sets.
+ *
+ * A record is a malloc'd array of ekva_pair pointers ended by NULL. Slot 0
+ * holds the header pair, whose key is "#EKVA_10:<capacity>:<mode>" and whose
+ * value is NULL; the entries follow in the order they were added. The array
+ * always has room for the header, <capacity> entries and the NULL. The record
+ * owns its pairs and their texts; release it with ekva_free. Keys are matched
+ * without regard to ASCII letter case in a record's own operations, exactly
+ * (byte for byte) in the set operations.
+ *
+ * Arrays made by hand are accepted too: when slot 0 is not a header it is an
+ * ordinary entry, and ekva_add then never grows the array.
+ */
+#ifndef KESTRIN_EKVA_EKVA_H
+#define KESTRIN_EKVA_EKVA_H
+
+#include <stdio.h>
+
+#include "ekva/strlist.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct ekva_pair {
+    char *key;   /* never NULL in pairs made by ekva_add */
+    char *value; /* NULL for a key without value */
+} ekva_pair;
+
+/* What ekva_add does when the key is already present. */
+typedef enum ekva_mode {
+    EKVA_APPEND = 0,   /* append another entry (not accepted at creation) */
+    EKVA_UNIQUE = 1,   /* keep the existing entry, add nothing */
+    EKVA_REPLACE = 2,  /* every entry of the key with a value gets the new value */
+    EKVA_MULTI = 3,    /* append another entry */
+    EKVA_MULTI_ALT = 4 /* append another entry */
+} ekva_mode;
+
+/*
+ * ekva_parse_header: 1 when key begins with "#EKVA_10:" and two integers
+ * follow as "#EKVA_10:%d:%d" reads them (stored in *capacity and *mode);
+ * 0 otherwise. When the prefix is there but the numbers are not, both
+ * outputs are set to 0; without the prefix they are left alone.
+ */
+int ekva_parse_header(const char *key, int *capacity, int *mode);
+
+/* ekva_create_mode: a new record holding only its header; NULL when capacity
+ * is below 1, mode is not 1-4, or memory runs out.
+ * ekva_create: the same with mode EKVA_REPLACE. */
+ekva_pair **ekva_create_mode(int capacity, int mode);
+ekva_pair **ekva_create(int capacity);
+
+/*
+ * ekva_add: adds key/value (copied; value may be NULL) by mode, or updates
+ * the entries of key in EKVA_REPLACE mode. The mode of the call decides, not
+ * the record's. When the record holds <capacity> entries the capacity doubles
+ * (the header text follows), even when nothing ends up added. Appending in
+ * modes EKVA_APPEND, EKVA_MULTI and EKVA_MULTI_ALT costs the same at any
+ * record size.
+ * Returns the number of slots in use afterwards (header included); 0 for a
+ * NULL record or key, or when memory runs out (the record is then unchanged).
+ */
+int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode);
+
+/* ekva_count: entries, header not counted. ekva_count_key: slots (from slot
+ * 0) whose key matches. Both 0 for a NULL record. */
+int ekva_count(ekva_pair **record);
+int ekva_count_key(ekva_pair **record, const char *key);
+
+/*
+ * Lookups, scanning from slot 0 (so the header's own key finds the header).
+ * The texts returned belong to the record: valid until it changes or is
+ * freed.
+ *   ekva_get: value of the first match; NULL when none or its value is NULL.
+ *   ekva_get_nth: value of match n (from 0); NULL when there are fewer.
+ *   ekva_get_values: a new string list of the non-NULL values of every match
+ *     (free with strlist_free); NULL when nothing matches.
+ *   ekva_get_key: key of the first entry (slot 1 on) whose value equals
+ *     value, ASCII case ignored; NULL when none.
+ */
+const char *ekva_get(ekva_pair **record, const char *key);
+const char *ekva_get_nth(ekva_pair **record, const char *key, int n);
+char **ekva_get_values(ekva_pair **record, const char *key);
+const char *ekva_get_key(ekva_pair **record, const char *value);
+
+/*
+ * ekva_copy: a new record of the source's mode and a capacity equal to its
+ * entry count, the entries added again in order. NULL for a record without
+ * entries or without header, or when memory runs out.
+ * ekva_dup: a slot-for-slot copy, header text unchanged. NULL for NULL or no
+ * memory.
+ */
+ekva_pair **ekva_copy(ekva_pair **record);
+ekva_pair **ekva_dup(ekva_pair **record);
+
+/* ekva_free: frees every key, value, pair and the array; NULL is ignored. */
+void ekva_free(ekva_pair **record);
+
+/*
+ * Record sets: a malloc'd array of records ended by NULL; the set owns them.
+ *
+ * ekva_set_push: stores ekva_copy(record) at slot index, growing the set by
+ * index as strlist_push does (a record without entries copies to NULL, which
+ * then ends the set). Returns index + 1; index when memory runs out (nothing
+ * stored, the set and *capacity still valid).
+ *
+ * ekva_set_find_nth: the record holding the n-th (from 0) entry, counted over
+ * the whole set from slot 1 of each record, whose key and value equal key and
+ * value byte for byte; NULL when none. ekva_set_find is n = 0.
+ * ekva_set_count: entries with that key (and that value, unless value is NULL).
+ *
+ * ekva_set_sort_cmp: stable sort by the first value of key in each record
+ * (ekva_get), by cmp (NULL: strcmp); ekva_set_sort uses strcmp. A record
+ * without a value for key never moves and nothing passes it: the records
+ * between two such records are sorted among themselves.
+ *
+ * ekva_set_free: frees every record and the array; NULL is ignored.
+ */
+int          ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity);
+ekva_pair  **ekva_set_find(ekva_pair ***set, const char *key, const char *value);
+ekva_pair  **ekva_set_find_nth(ekva_pair ***set, const char *key, const char *value, int n);
+int          ekva_set_count(ekva_pair ***set, const char *key, const char *value);
+void         ekva_set_sort(ekva_pair ****set, const char *key);
+void         ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp);
+void         ekva_set_free(ekva_pair ***set);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,120 @@
+// Record sets: growth by index, exact-match find and count, and a stable sort
+// by the value of a key in which records without that value stay put.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "ekva/ekva.h"
+#include "util/grow_internal.h"
+
+namespace kestrin::ekva_set {
+namespace {
+
+bool entry_matches(const ekva_pair *pair, const char *key, const char *value) {
+    if (!pair->key || std::strcmp(pair->key, key) != 0) return false;
+    if (!value) return true;
+    return pair->value && std::strcmp(pair->value, value) == 0;
+}
+
+// Slot 0 (the header) is passed over in every record.
+template <class Visit>
+void for_each_entry(ekva_pair ***set, Visit visit) {
+    for (ekva_pair ***r = set; *r; ++r)
+        for (ekva_pair **p = **r ? *r + 1 : *r; *p; ++p)
+            if (!visit(*r, *p)) return;
+}
+
+// Whether ekva_copy can make a record of it: a header of a valid mode and at
+// least one entry. Other records copy to NULL, which a push stores as is.
+bool copyable(ekva_pair **record) {
+    int capacity = 0, mode = 0;
+    return record && record[0] && ekva_parse_header(record[0]->key, &capacity, &mode) &&
+           mode >= EKVA_UNIQUE && mode <= EKVA_MULTI_ALT && ekva_count(record) > 0;
+}
+
+struct Keyed {
+    const char *value;
+    ekva_pair **record;
+};
+
+// Sorts each run of records that have a value for the key; a record without
+// one is a barrier that nothing crosses, as in an adjacent-swap sort that
+// never swaps it.
+void sort_runs(std::vector<Keyed> &items, strlist_cmp cmp) {
+    auto before = [cmp](const Keyed &a, const Keyed &b) { return cmp(b.value, a.value) > 0; };
+    for (auto run = items.begin(); run != items.end();) {
+        run = std::find_if(run, items.end(), [](const Keyed &k) { return k.value != nullptr; });
+        const auto end = std::find_if(run, items.end(), [](const Keyed &k) { return k.value == nullptr; });
+        std::stable_sort(run, end, before);
+        run = end;
+    }
+}
+
+void sort(ekva_pair ****set, const char *key, strlist_cmp cmp) {
+    if (!set || !*set || !key) return;
+    if (!cmp) cmp = std::strcmp;
+    try {
+        std::vector<Keyed> items;
+        for (ekva_pair ***r = *set; *r; ++r) items.push_back({ekva_get(*r, key), *r});
+        sort_runs(items, cmp);
+        for (size_t i = 0; i < items.size(); ++i) (*set)[i] = items[i].record;
+    } catch (...) {
+        // Out of memory: the set stays as it was.
+    }
+}
+
+}  // namespace
+}  // namespace kestrin::ekva_set
+
+using namespace kestrin;
+
+extern "C" int ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity) {
+    if (!set) return index;
+    ekva_pair **copy = ekva_copy(record);
+    if (!copy && ekva_set::copyable(record)) return index;  // the copy ran out of memory
+    if (!grow::make_room(*set, index, capacity)) {
+        ekva_free(copy);
+        return index;
+    }
+    return grow::store(*set, index, copy);
+}
+
+extern "C" ekva_pair **ekva_set_find_nth(ekva_pair ***set, const char *key, const char *value, int n) {
+    if (!set || !key || !value || n < 0) return nullptr;
+    ekva_pair **found = nullptr;
+    ekva_set::for_each_entry(set, [&](ekva_pair **record, const ekva_pair *pair) {
+        if (ekva_set::entry_matches(pair, key, value) && n-- == 0) {
+            found = record;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+extern "C" ekva_pair **ekva_set_find(ekva_pair ***set, const char *key, const char *value) {
+    return ekva_set_find_nth(set, key, value, 0);
+}
+
+extern "C" int ekva_set_count(ekva_pair ***set, const char *key, const char *value) {
+    if (!set || !key) return 0;
+    int count = 0;
+    ekva_set::for_each_entry(set, [&](ekva_pair **, const ekva_pair *pair) {
+        count += ekva_set::entry_matches(pair, key, value);
+        return true;
+    });
+    return count;
+}
+
+extern "C" void ekva_set_sort(ekva_pair ****set, const char *key) { ekva_set::sort(set, key, nullptr); }
+
+extern "C" void ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp) {
+    ekva_set::sort(set, key, cmp);
+}
+
+extern "C" void ekva_set_free(ekva_pair ***set) {
+    if (!set) return;
+    for (ekva_pair ***r = set; *r; ++r) ekva_free(*r);
+    std::free(set);
+}
