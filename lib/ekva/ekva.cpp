@@ -172,7 +172,7 @@ int add(ekva_pair ***where, const char *key, const char *value, int mode) {
     if (!matches.empty()) {
         size_t r = 0;
         for (ekva_pair *m : matches)
-            if (m->value) {
+            if (mode == EKVA_REPLACE && m->value) {
                 std::free(m->value);
                 m->value = replacements[r++];
             }

@@ -219,12 +219,12 @@ TEST(LdifWrite, NullCountFails) {
     EXPECT_EQ(ldif_write_attr(nullptr, nullptr, "cn", "v", 1, LDIF_ENC_AUTO), nullptr);
 }
 
-class AllocationFailure : public testing::Test {
+class WriterAllocationFailure : public testing::Test {
 protected:
     void TearDown() override { kestrin::mem::fail_allocations_after(-1); }
 };
 
-TEST_F(AllocationFailure, GrowthFailureKeepsTheCallersBuffer) {
+TEST_F(WriterAllocationFailure, GrowthFailureKeepsTheCallersBuffer) {
     char *buffer = static_cast<char *>(std::malloc(11));
     std::memcpy(buffer, "cn: hello\n", 11);
     int count = 10;
@@ -239,7 +239,7 @@ TEST_F(AllocationFailure, GrowthFailureKeepsTheCallersBuffer) {
     std::free(buffer);
 }
 
-TEST_F(AllocationFailure, Base64BufferFailureReportsAndReleases) {
+TEST_F(WriterAllocationFailure, Base64BufferFailureReportsAndReleases) {
     char *buffer = static_cast<char *>(std::malloc(11));
     std::memcpy(buffer, "cn: hello\n", 11);
     int count = 10;
