@@ -126,6 +126,39 @@ void         ekva_set_sort(ekva_pair ****set, const char *key);
 void         ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp);
 void         ekva_set_free(ekva_pair ***set);
 
+/*
+ * Text forms. The header slot is never part of any of them.
+ *
+ * ekva_print: one line per entry on stdout, "key: <value>" or "key: NULL";
+ * ekva_fprint: "key: <value>" on stream with the key left-aligned in width
+ * columns and NULL shown as <NULL>. Both start after the header (at slot 0
+ * when there is none) and return the number of entries listed (0 for NULL).
+ *
+ * ekva_to_kv_text: the entries from slot 1 on as "key=value" (nothing after
+ * '=' for a NULL value) joined by sep; nothing is escaped. A new text ("" for
+ * no entries), or NULL for a NULL record or no memory.
+ *
+ * ekva_from_kv_text: a new EKVA_MULTI record whose capacity is the length of
+ * text, from the pieces of text between sep characters (empty pieces passed
+ * over), each split with str_split_key_value; pieces with an empty key are
+ * passed over and repeated keys give several entries. A piece that cannot be
+ * added is reported on stderr as "failed to add value <%s> for key <%s>"
+ * (no line end). NULL for an empty or NULL text, or no memory.
+ *
+ * ekva_to_csv_line: one delimited line (csv.h): one field per entry, keys
+ * holding ";binary" left out. With keys_only the fields are the quoted keys.
+ * Otherwise a NULL value gives an empty field (never quoted), a key present
+ * once gives its quoted value, and a key present several times gives its
+ * values joined by '|' and quoted, once for each run of directly following
+ * entries of that key. force is passed to csv_quote. A new text ("" when no
+ * field), or NULL for a NULL record or no memory. Reentrant.
+ */
+int          ekva_print(ekva_pair **record);
+int          ekva_fprint(ekva_pair **record, FILE *stream, int width);
+char        *ekva_to_kv_text(ekva_pair **record, char sep);
+ekva_pair  **ekva_from_kv_text(const char *text, char sep);
+char        *ekva_to_csv_line(ekva_pair **record, char sep, int force, int keys_only);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,171 @@
+// Delimited fields: quoting, joining, and the one line parser behind both
+// readers.
+#include "ekva/csv.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ekva/strlist.h"
+#include "util/alloc_internal.h"
+
+namespace kestrin::csv {
+namespace {
+
+// A string list made of the fields; NULL when memory runs out.
+char **to_list(const std::vector<std::string> &fields) {
+    auto *list = static_cast<char **>(mem::allocate((fields.size() + 1) * sizeof(char *)));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        list[i] = mem::duplicate(fields[i]);
+        if (!list[i]) {
+            strlist_free(list);
+            return nullptr;
+        }
+        list[i + 1] = nullptr;
+    }
+    list[fields.size()] = nullptr;
+    return list;
+}
+
+std::vector<std::string> parse(std::string_view line, char sep) {
+    std::vector<std::string> fields;
+    std::string field;
+    bool quoted = false;
+    const size_t n = line.size();
+    auto at = [&](size_t i) { return i < n ? line[i] : '\0'; };
+    for (size_t k = 0; k < n; ++k) {
+        if (field.empty()) {
+            quoted = line[k] == '"';
+            if (quoted && ++k == n) break;  // a lone opening quote: an empty field
+        }
+        const char c = line[k], d = at(k + 1);
+        if (!quoted && c == sep) {
+            fields.push_back(std::move(field));
+            field.clear();
+        } else if (c == '\\' && d == 'n' && k > 0 && line[k - 1] != '\\') {
+            field += '\n';
+            ++k;
+        } else if (quoted && c == '"' && d == '"') {
+            field += '"';
+            ++k;
+        } else if (quoted && c == '"' && d == sep && k + 1 < n) {
+            fields.push_back(std::move(field));
+            field.clear();
+            ++k;
+        } else if (quoted && c == '"' && k + 1 == n) {
+            // the closing quote
+        } else {
+            field += c;
+        }
+    }
+    fields.push_back(std::move(field));
+    return fields;
+}
+
+char **parse_to_list(std::string_view line, char sep) {
+    try {
+        return to_list(parse(line, sep));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::string quote(std::string_view text, char sep, bool force) {
+    const bool enclose = force || text.find(sep) != std::string_view::npos;
+    std::string out;
+    out.reserve(text.size() + 2);
+    if (enclose) out += '"';
+    for (char c : text) {
+        if (c == '"') {
+            out += "\"\"";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    if (enclose) out += '"';
+    return out;
+}
+
+char *quote_copy(std::string_view text, char sep, bool force) {
+    try {
+        return mem::duplicate(quote(text, sep, force));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+}  // namespace kestrin::csv
+
+using namespace kestrin;
+
+extern "C" char *csv_quote(const char *text, char sep, int force) {
+    if (!text) return nullptr;
+    return csv::quote_copy(text, sep, force != 0);
+}
+
+extern "C" char *csv_join(char **list, char sep, int force) {
+    if (!list) return nullptr;
+    try {
+        std::string line;
+        for (char **p = list; *p; ++p) {
+            if (p != list) line += sep;
+            line += csv::quote(*p, sep, force != 0);
+        }
+        return mem::duplicate(line);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+extern "C" char **csv_split(const char *text, char sep) { return strlist_split(text, sep); }
+
+extern "C" char **csv_parse_line(const char *line, char sep) {
+    if (!line) return nullptr;
+    return csv::parse_to_list(line, sep);
+}
+
+extern "C" const char *csv_next_record(const char *pos, int max_len, char sep, char ***fields) {
+    if (!pos || !*pos) return nullptr;
+    const char *lf = std::strchr(pos, '\n');
+    const char *end = lf ? lf : pos + std::strlen(pos);
+    const char *next = lf ? lf + 1 : end;
+    std::string_view line(pos, static_cast<size_t>(end - pos));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const size_t limit = max_len > 0 ? static_cast<size_t>(max_len) : 0;
+    if (line.size() > limit) line = line.substr(0, limit);
+    if (!line.empty() && fields) *fields = csv::parse_to_list(line, sep);
+    return next;
+}
+
+extern "C" char **csv_read_record(FILE *stream, char sep, int skip_bom) {
+    if (!stream || std::feof(stream)) return nullptr;
+    char *buffer = nullptr;
+    size_t room = 0;
+    const ssize_t got = getline(&buffer, &room, stream);
+    if (got <= 0) {
+        std::free(buffer);
+        return nullptr;
+    }
+    std::string_view line(buffer, static_cast<size_t>(got));
+    if (line == "\n" || line == "\r\n") {  // a blank line: consumed, nothing returned
+        std::free(buffer);
+        return nullptr;
+    }
+    if (line.back() == '\n') {
+        line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    }
+    if (skip_bom && line.size() > 3 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+    // The line is text: it ends at its first NUL, as any line of this module.
+    line = line.substr(0, std::min(line.size(), std::strlen(line.data())));
+    char **fields = csv::parse_to_list(line, sep);
+    std::free(buffer);
+    return fields;
+}
