@@ -2,6 +2,7 @@
 #include "codec/base64.h"
 #include "codec/hex.h"
 #include "codec/sha1.h"
+#include "ekva/csv.h"
 #include "ekva/datetime.h"
 #include "ekva/ekva.h"
 #include "ekva/strlist.h"

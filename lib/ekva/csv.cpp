@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "ekva/strlist.h"
 #include "util/alloc_internal.h"
@@ -15,24 +14,10 @@
 namespace kestrin::csv {
 namespace {
 
-// A string list made of the fields; NULL when memory runs out.
-char **to_list(const std::vector<std::string> &fields) {
-    auto *list = static_cast<char **>(mem::allocate((fields.size() + 1) * sizeof(char *)));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        list[i] = mem::duplicate(fields[i]);
-        if (!list[i]) {
-            strlist_free(list);
-            return nullptr;
-        }
-        list[i + 1] = nullptr;
-    }
-    list[fields.size()] = nullptr;
-    return list;
-}
-
-std::vector<std::string> parse(std::string_view line, char sep) {
-    std::vector<std::string> fields;
+// Splits the line into fields, handing each to emit(std::string_view); false
+// as soon as emit does.
+template <class Emit>
+bool parse(std::string_view line, char sep, Emit emit) {
     std::string field;
     bool quoted = false;
     const size_t n = line.size();
@@ -44,7 +29,7 @@ std::vector<std::string> parse(std::string_view line, char sep) {
         }
         const char c = line[k], d = at(k + 1);
         if (!quoted && c == sep) {
-            fields.push_back(std::move(field));
+            if (!emit(std::string_view(field))) return false;
             field.clear();
         } else if (c == '\\' && d == 'n' && k > 0 && line[k - 1] != '\\') {
             field += '\n';
@@ -53,7 +38,7 @@ std::vector<std::string> parse(std::string_view line, char sep) {
             field += '"';
             ++k;
         } else if (quoted && c == '"' && d == sep && k + 1 < n) {
-            fields.push_back(std::move(field));
+            if (!emit(std::string_view(field))) return false;
             field.clear();
             ++k;
         } else if (quoted && c == '"' && k + 1 == n) {
@@ -62,16 +47,34 @@ std::vector<std::string> parse(std::string_view line, char sep) {
             field += c;
         }
     }
-    fields.push_back(std::move(field));
-    return fields;
+    return emit(std::string_view(field));
 }
 
+// The fields as a string list; NULL when memory runs out. A line has at most
+// one field more than it has separators, so the list is sized once.
 char **parse_to_list(std::string_view line, char sep) {
+    const size_t most = static_cast<size_t>(std::count(line.begin(), line.end(), sep)) + 1;
+    auto *list = static_cast<char **>(mem::allocate((most + 1) * sizeof(char *)));
+    if (!list) return nullptr;
+    size_t count = 0;
+    list[0] = nullptr;
+    bool ok = false;
     try {
-        return to_list(parse(line, sep));
+        ok = parse(line, sep, [&](std::string_view field) {
+            char *copy = mem::duplicate(field);
+            if (!copy) return false;
+            list[count++] = copy;
+            list[count] = nullptr;
+            return true;
+        });
     } catch (...) {
+        ok = false;
+    }
+    if (!ok) {
+        strlist_free(list);
         return nullptr;
     }
+    return list;
 }
 
 std::string quote(std::string_view text, char sep, bool force) {
