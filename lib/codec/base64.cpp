@@ -48,8 +48,8 @@ bool is_space(unsigned char c) { return kDecode[c] == kSpace; }
 
 // Everything after the padding: whitespace only, and (when the output is
 // present) the partial byte left by the last alphabet character must be 0.
-int finish_after_padding(const char *rest, const unsigned char *out, size_t t) {
-    for (; *rest; ++rest)
+int finish_after_padding(const char *rest, const char *end, const unsigned char *out, size_t t) {
+    for (; rest < end; ++rest)
         if (!is_space(static_cast<unsigned char>(*rest))) return -1;
     if (out && out[t] != 0) return -1;
     return t > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(t);
@@ -114,7 +114,15 @@ int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, c
 }
 
 int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t out_size) {
-    const size_t len = std::strlen(text);
+    return decode_span_with(kernel, text, std::strlen(text), out, out_size);
+}
+
+int decode_span(const char *text, size_t len, unsigned char *out, size_t out_size) {
+    static const auto kernel = pick_decoder();
+    return decode_span_with(kernel, text, len, out, out_size);
+}
+
+int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned char *out, size_t out_size) {
     size_t p = 0, t = 0;
     int state = 0;
     for (; p < len; ++p) {
@@ -176,14 +184,14 @@ int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t
         return static_cast<int>(t);
     }
     // Ended at a pad character.
-    const char *rest = text + p + 1;
+    const char *rest = text + p + 1, *end = text + len;
     if (state == 0 || state == 1) return -1;
     if (state == 2) {
-        while (is_space(static_cast<unsigned char>(*rest))) ++rest;
-        if (*rest != '=') return -1;
+        while (rest < end && is_space(static_cast<unsigned char>(*rest))) ++rest;
+        if (rest == end || *rest != '=') return -1;
         ++rest;
     }
-    return finish_after_padding(rest, out, t);
+    return finish_after_padding(rest, end, out, t);
 }
 
 }  // namespace kestrin::base64
@@ -195,6 +203,6 @@ extern "C" int base64_encode(const unsigned char *src, size_t src_len, char *out
 }
 
 extern "C" int base64_decode(const char *text, unsigned char *out, size_t out_size) {
-    static const auto kernel = kestrin::base64::pick_decoder();
-    return kestrin::base64::decode_with(kernel, text, out, out_size);
+    if (!text) return -1;
+    return kestrin::base64::decode_span(text, std::strlen(text), out, out_size);
 }

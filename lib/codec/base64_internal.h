@@ -37,4 +37,9 @@ int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, c
                 size_t out_size);
 int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t out_size);
 
+// Decoding of text[0, len) as if text[len] were the terminating NUL (the
+// span holds no NUL), for callers that read lines out of a larger text.
+int decode_span(const char *text, size_t len, unsigned char *out, size_t out_size);
+int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned char *out, size_t out_size);
+
 }  // namespace kestrin::base64

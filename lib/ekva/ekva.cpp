@@ -19,6 +19,7 @@
 #include <new>
 #include <vector>
 
+#include "ekva/ekva_internal.h"
 #include "util/alloc_internal.h"
 
 namespace kestrin::ekva {
@@ -42,6 +43,10 @@ Header read_header(ekva_pair **record) {
 
 bool key_matches(const ekva_pair *pair, const char *key) {
     return pair->key && strcasecmp(pair->key, key) == 0;
+}
+
+bool key_matches(const ekva_pair *pair, std::string_view key) {
+    return pair->key && strncasecmp(pair->key, key.data(), key.size()) == 0 && pair->key[key.size()] == '\0';
 }
 
 ekva_pair *tag_for(ekva_pair **record, int entries) {
@@ -77,11 +82,11 @@ char *header_text(int capacity, int mode) {
     return mem::duplicate({text, static_cast<size_t>(len)});
 }
 
-ekva_pair *new_pair(const char *key, const char *value) {
+ekva_pair *new_pair(std::string_view key, const std::string_view *value) {
     auto *pair = static_cast<ekva_pair *>(mem::allocate(sizeof(ekva_pair)));
     if (!pair) return nullptr;
     pair->key = mem::duplicate(key);
-    pair->value = value ? mem::duplicate(value) : nullptr;
+    pair->value = value ? mem::duplicate(*value) : nullptr;
     if (!pair->key || (value && !pair->value)) {
         std::free(pair->key);
         std::free(pair->value);
@@ -105,8 +110,10 @@ ekva_pair **new_slots(size_t slots) {
     return record;
 }
 
-int add(ekva_pair ***where, const char *key, const char *value, int mode) {
-    if (!where || !*where || !key) return 0;
+}  // namespace
+
+int add(ekva_pair ***where, std::string_view key, const std::string_view *value, int mode) {
+    if (!where || !*where || !key.data()) return 0;
     ekva_pair **record = *where;
     const Header h = read_header(record);
     const long first = h.present ? 1 : 0;
@@ -140,7 +147,7 @@ int add(ekva_pair ***where, const char *key, const char *value, int mode) {
             if (mode == EKVA_REPLACE)
                 for (ekva_pair *m : matches)
                     if (m->value) {
-                        char *copy = value ? mem::duplicate(value) : nullptr;
+                        char *copy = value ? mem::duplicate(*value) : nullptr;
                         if (value && !copy) throw std::bad_alloc();
                         replacements.push_back(copy);
                     }
@@ -184,6 +191,8 @@ int add(ekva_pair ***where, const char *key, const char *value, int mode) {
     if (h.present) write_tag(record, capacity, static_cast<int>(entries + 1));
     return static_cast<int>(slots + 1);
 }
+
+namespace {
 
 ekva_pair **create(int capacity, int mode) {
     if (capacity < 1 || mode < EKVA_UNIQUE || mode > EKVA_MULTI_ALT) return nullptr;
@@ -237,10 +246,24 @@ ekva_pair **dup(ekva_pair **record) {
 
 using namespace kestrin::ekva;
 
+// The usual header, "#EKVA_10:<digits>:<digits>", read without scanf; any
+// other form goes to scanf, which defines the result.
+bool parse_plain_header(const char *key, int &c, int &m) {
+    const char *p = key + sizeof kHeaderPrefix - 1;
+    auto number = [&p](int &out) {
+        const char *start = p;
+        long v = 0;
+        while (*p >= '0' && *p <= '9' && p - start < 9) v = v * 10 + (*p++ - '0');
+        out = static_cast<int>(v);
+        return p > start && !(*p >= '0' && *p <= '9');
+    };
+    return number(c) && *p++ == ':' && number(m);
+}
+
 extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) {
     if (!key || std::strncmp(key, kHeaderPrefix, sizeof kHeaderPrefix - 1) != 0) return 0;
     int c = 0, m = 0;
-    const bool both = std::sscanf(key, "#EKVA_10:%d:%d", &c, &m) == 2;
+    const bool both = parse_plain_header(key, c, m) || std::sscanf(key, "#EKVA_10:%d:%d", &c, &m) == 2;
     if (capacity) *capacity = both ? c : 0;
     if (mode) *mode = both ? m : 0;
     return both ? 1 : 0;
@@ -251,7 +274,9 @@ extern "C" ekva_pair **ekva_create_mode(int capacity, int mode) { return create(
 extern "C" ekva_pair **ekva_create(int capacity) { return create(capacity, EKVA_REPLACE); }
 
 extern "C" int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode) {
-    return add(record, key, value, mode);
+    if (!key) return 0;
+    const std::string_view v = value ? std::string_view(value) : std::string_view();
+    return add(record, key, value ? &v : nullptr, mode);
 }
 
 extern "C" int ekva_count(ekva_pair **record) {
@@ -310,7 +335,7 @@ extern "C" ekva_pair **ekva_copy(ekva_pair **record) {
     ekva_pair **copy = create(ekva_count(record), h.present ? h.mode : 0);
     if (!copy) return nullptr;
     for (ekva_pair **p = record + (h.present ? 1 : 0); *p; ++p) {
-        if (add(&copy, (*p)->key, (*p)->value, EKVA_APPEND) == 0) {
+        if (ekva_add(&copy, (*p)->key, (*p)->value, EKVA_APPEND) == 0) {
             ekva_free(copy);
             return nullptr;
         }

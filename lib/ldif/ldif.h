@@ -1,5 +1,7 @@
 /*
- * ldif - LDIF (RFC 2849) text: writing attribute lines.
+ * ldif - LDIF (RFC 2849) text: writing attribute lines and entries, reading
+ * lines and entries, converting entries to EKVA records and back, and
+ * querying an entry's attributes.
  *
  * Line forms, each ending in one line feed (no carriage return is written):
  *   plain "name: value", base64 "name:: text", URL "name:< url", and the
@@ -12,6 +14,8 @@
 #define KESTRIN_LDIF_LDIF_H
 
 #include <stdio.h>
+
+#include "ekva/ekva.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -63,6 +67,111 @@ char *ldif_write_attr(char *buffer, int *count, const char *name,
  */
 int ldif_fwrite_attr(FILE *stream, const char *name,
                      const char *value, int value_len, int mode);
+
+/*
+ * ldif_parse_line: reads the logical line at cursor (continuation lines that
+ * begin with a blank are joined; every CR is left out) and splits it:
+ *   empty line       -> name "", value "", length 0
+ *   "#..." comment   -> name "#", value "#", length 1
+ *   name: text       -> the text (one byte after the colon is skipped)
+ *   name:: base64    -> the decoded bytes, *binary 1
+ *   name:< reference -> the bytes of the file ("file://path" or a plain path),
+ *                       *binary 1; an unreadable file gives "" and length 0
+ *   name;binary: ref -> as name:<, the name keeps ";binary"
+ *   line without ':' -> the whole line as name, value "", length 0
+ * *name and *value are new buffers (the caller frees both); the value is
+ * followed by a NUL but may hold NUL bytes itself (use *value_len).
+ * length is accepted for compatibility and not needed: the text is
+ * NUL-terminated and lines of any length are read.
+ * Returns the cursor after the line, or NULL at the end of the text (NULL
+ * cursor or cursor on the NUL), for a base64 value that is malformed or
+ * decodes to nothing, or when memory runs out; the out-parameters are then
+ * not to be used (*binary is 0).
+ */
+const char *ldif_parse_line(const char *cursor, int length, char **name,
+                            char **value, int *value_len, int *binary);
+
+/*
+ * ldif_next_entry: cuts the next entry out of a text: lines before the first
+ * "dn:" line are skipped, the entry runs to the next blank line (consumed) or
+ * the end of the text. Folded lines are joined, one CR before a line's end is
+ * removed, and every line of the entry text ends in a LF. length is not
+ * needed (the text is NUL-terminated).
+ * Returns the cursor after the consumed lines with *entry (free it) and
+ * *entry_len set; or the cursor with *entry NULL and *entry_len 0 when a
+ * blank line came before any dn: line; or NULL at the end of the text or
+ * when memory runs out.
+ */
+const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len);
+
+/*
+ * ldif_read_entry: reads the next entry from stream: physical lines of any
+ * length, each without its LF and one CR; lines before the first "dn:" line
+ * skipped; folded lines kept as lines of their own. The entry ends at a blank
+ * line or at the end of the stream (the lines gathered are delivered).
+ * Returns the entry text (free it), or NULL at the end of the stream, for a
+ * blank line before any dn: line (consumed), or when memory runs out;
+ * feof() tells the end apart.
+ */
+char *ldif_read_entry(FILE *stream);
+
+/*
+ * ldif2ekva: one EKVA_MULTI record (capacity 50) with one pair per line of
+ * the text, in order: plain values under the name as written; base64 and
+ * file values as their base64 text under "<name>;binary" (no pair for an
+ * empty one); comments as "#" -> "#"; blank lines give nothing. length is
+ * not needed. Returns NULL, after "ldif2ekva: failed to parse ldif buffer
+"
+ * on stderr, when the first line cannot be parsed (also for an empty text);
+ * a later line that cannot be parsed ends the record quietly.
+ *
+ * ldif2ekva_set: converts every entry of the text (ldif_next_entry,
+ * ldif2ekva) and stores the records in a new set (*set is written only when
+ * a record is stored). With class_name, an entry is kept only when it has no
+ * objectClass or its first objectClass value equals class_name exactly.
+ * Returns the number of records.
+ * ldif2ekva_set_append: the same, pushing copies onto an existing set with
+ * ekva_set_push (count and *capacity as there); returns the new count.
+ * ldif_file2ekva_set / ldif_file2ekva_set_append: the same over the whole
+ * text of a file; an unreadable file returns 0 (the count passed in).
+ */
+ekva_pair **ldif2ekva(const char *text, int length);
+int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name);
+int ldif2ekva_set_append(ekva_pair ****set, const char *text, const char *class_name,
+                         int count, int *capacity);
+int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name);
+int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *class_name,
+                              int count, int *capacity);
+
+/*
+ * Entry queries: walk the lines of an entry text up to its first blank line
+ * (comments and lines before dn: included), comparing each name with attr as
+ * a whole, ASCII case ignored. length is not needed. When the first line
+ * cannot be parsed, a message names the operation on stderr
+ * ("ldif_entry_count_attr: failed to parse ldif buffer
+", or
+ * "ldif_entry_get_attr: ..." for the other two) and the result is empty.
+ *   ldif_entry_count_attr: the number of matching lines.
+ *   ldif_entry_get_attr: the n-th match (from 1): its value bytes through
+ *     *value (free it; a NUL follows them) and its length; NULL and 0 when
+ *     there is no n-th match. An empty value gives a non-NULL *value and 0.
+ *   ldif_entry_get_attr_values: text copies (each ending at the value's first
+ *     NUL) of every match except lines named exactly "dn", as a string list
+ *     through *values (NULL when none); returns their number.
+ */
+int ldif_entry_count_attr(const char *entry, int length, const char *attr);
+int ldif_entry_get_attr(const char *entry, int length, const char *attr, char **value, int n);
+int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, char ***values);
+
+/*
+ * ekva2ldif: the text of one LDIF entry for the record: the dn (first value
+ * of "dn", any case) first, in mode LDIF_ENC_AUTO8, then every other entry
+ * with a value, in record order, in mode LDIF_ENC_AUTO (entries keyed "dn" in
+ * any case are not written again). An entry that cannot be written is left
+ * out. No blank line is added. Returns a new text, or NULL for a NULL record
+ * or when memory runs out.
+ */
+char *ekva2ldif(ekva_pair **record);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 /*
- * file - copying files with their permission bits, and replacing a file by a
- * copy of another, with an optional backup of the old one.
+ * file - reading files into memory; copying files with their permission
+ * bits, and replacing a file by a copy of another, with an optional backup
+ * of the old one.
  *
  * mode, for both: 1 gives the copy the source's permission bits; a value
  * above 1 is the permission bits to set (including set-user-ID, set-group-ID
@@ -12,9 +13,40 @@
 #ifndef KESTRIN_UTIL_FILE_H
 #define KESTRIN_UTIL_FILE_H
 
+#include <stdio.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/*
+ * file_read_all: the whole file in a new buffer of its size plus 10 spare
+ * bytes (so buffer[*len] = 0 is safe); the data is not NUL-terminated.
+ * Pipes and FIFOs are read to their end. Returns NULL with *len 0 when the
+ * file cannot be read whole, is a directory, is 2 GiB or larger, or memory
+ * runs out. An empty file gives a buffer and *len 0.
+ */
+char *file_read_all(const char *path, int *len);
+
+/*
+ * file_read_lines: one list entry per line, without its line feed (a
+ * carriage return before it stays); a last line without a line feed is an
+ * entry too. A line ends at its first NUL byte. Returns the string list with
+ * *count entries; NULL with *count 0 when the file cannot be read, is empty,
+ * or memory runs out.
+ */
+char **file_read_lines(const char *path, int *count);
+
+/*
+ * stream_read_words: the next line of stream (any length; its line feed and
+ * a carriage return before it removed), cut at its first '#', split at
+ * blanks (space, tab): each run of blanks separates once, so a leading or
+ * trailing blank gives an empty first or last word. Returns a string list,
+ * or NULL at the end of the stream, on a read error, for a blank line, for a
+ * line that begins with '#', or when memory runs out (feof tells the end
+ * apart).
+ */
+char **stream_read_words(FILE *stream);
 
 /*
  * file_copy: copies the contents of src onto dst (created, or truncated),

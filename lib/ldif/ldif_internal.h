@@ -1,0 +1,43 @@
+// The LDIF line reader behind ldif_parse_line, the conversion to records and
+// the entry queries. It hands out views, so a walk over a large text copies
+// only lines that need assembling (folds, carriage returns) and decoded or
+// referenced values.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrin::ldif {
+
+// Where one logical line lies: from begin to end (the LF or NUL that ends
+// it), with folds ("\n ") inside when `folded`; next is the cursor after it.
+struct Extent {
+    const char *begin;
+    const char *end;
+    const char *next;
+    bool folded;
+};
+Extent logical_line(const char *cursor);
+
+struct Line {
+    std::string_view name;
+    std::string_view value;  // text of a plain line, else bytes (may hold NULs)
+    bool binary = false;
+};
+
+// Reused storage of a walk: the assembled line, decoded or file bytes.
+struct Workspace {
+    std::string line;
+    std::string value;
+};
+
+enum class Parsed { kLine, kEnd, kFailed };
+
+// Parses the logical line at cursor. The views point into the text or into
+// ws and stay valid until the next call with the same workspace. On kLine
+// *next is the cursor after the line. kEnd: null cursor or at the NUL.
+// kFailed: a base64 value that is malformed or decodes to nothing, or no
+// memory.
+Parsed parse_line(const char *cursor, Workspace &ws, Line &line, const char **next);
+
+}  // namespace kestrin::ldif

@@ -1,0 +1,102 @@
+// Questions about one LDIF entry text, answered by walking its lines.
+#include <strings.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ekva/strlist.h"
+#include "ldif/ldif.h"
+#include "ldif/ldif_internal.h"
+#include "util/alloc_internal.h"
+
+namespace kestrin::ldif {
+namespace {
+
+bool same_name(std::string_view name, const char *attr) {
+    return name.size() == std::strlen(attr) && strncasecmp(name.data(), attr, name.size()) == 0;
+}
+
+// Walks the lines up to the first blank line, calling visit(line) for each
+// until it returns false. False when the first line cannot be parsed (the
+// operation's message has been written then).
+template <class Visit>
+bool walk(const char *entry, const char *message, Visit visit) {
+    Workspace ws;
+    Line line;
+    const char *cursor = entry;
+    Parsed parsed = parse_line(cursor, ws, line, &cursor);
+    if (parsed != Parsed::kLine) {
+        std::fputs(message, stderr);
+        std::fflush(stderr);
+        return false;
+    }
+    for (; parsed == Parsed::kLine; parsed = parse_line(cursor, ws, line, &cursor))
+        if (line.name.empty() || !visit(line)) break;
+    return true;
+}
+
+constexpr char kCountMessage[] = "ldif_entry_count_attr: failed to parse ldif buffer\n";
+constexpr char kGetMessage[] = "ldif_entry_get_attr: failed to parse ldif buffer\n";
+
+}  // namespace
+}  // namespace kestrin::ldif
+
+using namespace kestrin;
+
+extern "C" int ldif_entry_count_attr(const char *entry, int length, const char *attr) {
+    (void)length;  // the text is NUL-terminated
+    if (!attr) return 0;
+    int count = 0;
+    try {
+        ldif::walk(entry, ldif::kCountMessage, [&](const ldif::Line &line) {
+            count += ldif::same_name(line.name, attr);
+            return true;
+        });
+    } catch (...) {
+    }
+    return count;
+}
+
+extern "C" int ldif_entry_get_attr(const char *entry, int length, const char *attr, char **value, int n) {
+    (void)length;
+    if (!value) return 0;
+    *value = nullptr;
+    if (!attr) return 0;
+    int result = 0;
+    try {
+        ldif::walk(entry, ldif::kGetMessage, [&](const ldif::Line &line) {
+            if (!ldif::same_name(line.name, attr) || --n != 0) return true;
+            if (line.value.size() > static_cast<size_t>(INT_MAX)) return false;
+            *value = mem::duplicate(line.value);  // the bytes, with a NUL after them
+            result = *value ? static_cast<int>(line.value.size()) : 0;
+            return false;
+        });
+    } catch (...) {
+    }
+    return result;
+}
+
+extern "C" int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, char ***values) {
+    (void)length;
+    if (!values) return 0;
+    *values = nullptr;
+    if (!attr) return 0;
+    char **list = nullptr;
+    int count = 0, capacity = 255;
+    try {
+        ldif::walk(entry, ldif::kGetMessage, [&](const ldif::Line &line) {
+            if (line.name == "dn" || !ldif::same_name(line.name, attr)) return true;
+            // A text copy: it ends at the value's first NUL byte.
+            const std::string text(line.value.substr(0, line.value.find('\0')));
+            const int before = count;
+            count = strlist_push(&list, text.c_str(), count, &capacity);
+            return count != before;
+        });
+    } catch (...) {
+    }
+    *values = list;
+    return count;
+}

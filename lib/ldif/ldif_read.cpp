@@ -1,0 +1,266 @@
+// Reading LDIF: logical lines, and entries out of a text or a stream.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/base64_internal.h"
+#include "ldif/ldif.h"
+#include "ldif/ldif_internal.h"
+#include "util/alloc_internal.h"
+#include "util/file_internal.h"
+
+namespace kestrin::ldif {
+namespace {
+
+constexpr size_t kMaxPath = 1999;
+constexpr std::string_view kFileScheme = "file://";
+
+// Appends the logical line without its folds, with every CR left out.
+void assemble(const Extent &e, std::string &out) {
+    out.clear();
+    for (const char *p = e.begin; p < e.end; ++p) {
+        if (*p == '\r') continue;
+        if (*p == '\n') {  // a fold: the LF and the blank after it
+            ++p;
+            continue;
+        }
+        out += *p;
+    }
+}
+
+// Reads the file a reference names; an unreadable file gives no bytes.
+void read_reference(std::string_view text, std::string &out) {
+    out.clear();
+    if (text.substr(0, kFileScheme.size()) == kFileScheme) text.remove_prefix(kFileScheme.size());
+    const std::string path(text.substr(0, kMaxPath));
+    size_t size = 0;
+    char *data = file::read_whole(path.c_str(), 0, &size);
+    if (!data) return;
+    out.assign(data, size);
+    std::free(data);
+}
+
+bool decode_base64(std::string_view text, std::string &out) {
+    out.resize(text.size());
+    const int n = base64::decode_span(text.data(), text.size(), reinterpret_cast<unsigned char *>(out.data()),
+                                      text.size());
+    if (n <= 0) return false;
+    out.resize(static_cast<size_t>(n));
+    return true;
+}
+
+}  // namespace
+
+Extent logical_line(const char *cursor) {
+    Extent e{cursor, cursor, cursor, false};
+    const char *p = cursor;
+    for (;;) {
+        const char *lf = std::strchr(p, '\n');
+        if (!lf) {  // the last line of the text
+            e.end = p + std::strlen(p);
+            e.next = e.end;
+            return e;
+        }
+        if (lf[1] == ' ') {  // a fold: the line goes on after the blank
+            e.folded = true;
+            p = lf + 2;
+            continue;
+        }
+        e.end = lf;
+        e.next = lf + 1;
+        return e;
+    }
+}
+
+Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **next) {
+    if (!cursor || !*cursor) return Parsed::kEnd;
+    const Extent e = logical_line(cursor);
+    *next = e.next;
+    std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
+    try {
+        if (e.folded || line.find('\r') != std::string_view::npos) {
+            assemble(e, ws.line);
+            line = ws.line;
+        }
+        out = Line{};
+        if (line.empty()) return Parsed::kLine;
+        if (line.front() == '#') {
+            out.name = out.value = "#";
+            return Parsed::kLine;
+        }
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos) {  // e.g. the change separator "-"
+            out.name = line;
+            return Parsed::kLine;
+        }
+        out.name = line.substr(0, colon);
+        size_t pos = colon + 1;
+        enum { kPlain, kBase64, kFile } form = kPlain;
+        if (pos < line.size() && line[pos] == ':') {
+            form = kBase64;
+            ++pos;
+        } else if (pos < line.size() && line[pos] == '<') {
+            form = kFile;
+            ++pos;
+        } else if (out.name.find(";binary") != std::string_view::npos) {
+            form = kFile;
+        }
+        if (pos < line.size()) ++pos;  // the blank after the marker, whatever it is
+        const std::string_view text = line.substr(pos);
+        out.binary = form != kPlain;
+        if (form == kPlain) {
+            out.value = text;
+        } else if (form == kBase64) {
+            if (!decode_base64(text, ws.value)) return Parsed::kFailed;
+            out.value = ws.value;
+        } else {
+            read_reference(text, ws.value);
+            out.value = ws.value;
+        }
+        return Parsed::kLine;
+    } catch (...) {
+        return Parsed::kFailed;
+    }
+}
+
+}  // namespace kestrin::ldif
+
+namespace {
+
+using namespace kestrin;
+
+// A malloc'd copy of bytes with a NUL after them.
+char *copy_bytes(std::string_view bytes) { return mem::duplicate(bytes); }
+
+bool is_dn_line(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
+
+// The logical line of an entry text: folds joined, one CR before its end removed.
+std::string_view entry_line(const ldif::Extent &e, std::string &scratch) {
+    std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
+    if (e.folded) {
+        scratch.clear();
+        for (const char *p = e.begin; p < e.end; ++p) {
+            if (*p == '\n') {
+                ++p;
+                continue;
+            }
+            scratch += *p;
+        }
+        line = scratch;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+const char *next_entry(const char *cursor, char **entry, int *entry_len) {
+    *entry = nullptr;
+    *entry_len = 0;
+    if (!cursor || !*cursor) return nullptr;
+    std::string text, scratch;
+    bool started = false;
+    while (*cursor) {
+        const ldif::Extent e = ldif::logical_line(cursor);
+        const std::string_view line = entry_line(e, scratch);
+        cursor = e.next;
+        if (line.empty()) {
+            if (started) break;
+            return cursor;  // a blank line before any dn: line
+        }
+        if (!started && !is_dn_line(line)) continue;
+        started = true;
+        text.append(line);
+        text += '\n';
+    }
+    if (!started) return cursor;
+    if (text.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+    *entry = copy_bytes(text);
+    if (!*entry) return nullptr;
+    *entry_len = static_cast<int>(text.size());
+    return cursor;
+}
+
+// One physical line of any length, without its LF and one CR before it.
+// False at the end of the stream or on a read error.
+bool read_physical_line(FILE *stream, char *&buffer, size_t &room, std::string_view &line) {
+    const ssize_t got = getline(&buffer, &room, stream);
+    if (got <= 0) return false;
+    line = std::string_view(buffer, static_cast<size_t>(got));
+    if (line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return true;
+}
+
+struct LineBuffer {
+    char *data = nullptr;
+    size_t room = 0;
+    ~LineBuffer() { std::free(data); }
+};
+
+char *read_entry(FILE *stream) {
+    if (!stream || std::feof(stream)) return nullptr;
+    LineBuffer buffer;
+    std::string text;
+    bool started = false;
+    std::string_view line;
+    // The end of the stream (or a read error) inside an entry delivers the
+    // lines gathered as the last entry.
+    while (read_physical_line(stream, buffer.data, buffer.room, line)) {
+        if (line.empty()) {
+            if (started) break;
+            return nullptr;  // a blank line before any dn: line (consumed)
+        }
+        if (!started && !is_dn_line(line)) continue;
+        started = true;
+        text.append(line);
+        text += '\n';
+    }
+    return started ? copy_bytes(text) : nullptr;
+}
+
+}  // namespace
+
+extern "C" const char *ldif_parse_line(const char *cursor, int length, char **name, char **value, int *value_len,
+                                       int *binary) {
+    (void)length;  // storage is sized by the line itself
+    if (binary) *binary = 0;
+    if (!name || !value || !value_len) return nullptr;
+    ldif::Workspace ws;
+    ldif::Line line;
+    const char *next = nullptr;
+    if (ldif::parse_line(cursor, ws, line, &next) != ldif::Parsed::kLine) return nullptr;
+    if (line.value.size() > static_cast<size_t>(INT_MAX)) return nullptr;
+    char *n = copy_bytes(line.name);
+    char *v = copy_bytes(line.value);
+    if (!n || !v) {
+        std::free(n);
+        std::free(v);
+        return nullptr;
+    }
+    *name = n;
+    *value = v;
+    *value_len = static_cast<int>(line.value.size());
+    if (binary) *binary = line.binary ? 1 : 0;
+    return next;
+}
+
+extern "C" const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len) {
+    (void)length;  // the text is NUL-terminated; lines are found by scanning
+    if (!entry || !entry_len) return nullptr;
+    try {
+        return next_entry(cursor, entry, entry_len);
+    } catch (...) {
+        *entry = nullptr;
+        *entry_len = 0;
+        return nullptr;
+    }
+}
+
+extern "C" char *ldif_read_entry(FILE *stream) {
+    try {
+        return read_entry(stream);
+    } catch (...) {
+        return nullptr;
+    }
+}

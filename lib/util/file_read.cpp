@@ -1,0 +1,227 @@
+// Whole-file, line and word reading.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "ekva/strlist.h"
+#include "util/alloc_internal.h"
+#include "util/file.h"
+#include "util/file_internal.h"
+
+namespace kestrin::file {
+namespace {
+
+constexpr size_t kLimit = static_cast<size_t>(INT_MAX);  // sizes of 2 GiB or more are refused
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+void free_keeping_errno(void *p) {
+    const int saved = errno;
+    std::free(p);
+    errno = saved;
+}
+
+// Reads into buffer until it is full or the data ends; the bytes read, or
+// -1 on a read error.
+long fill(int fd, char *buffer, size_t room) {
+    size_t done = 0;
+    while (done < room) {
+        const ssize_t got = ::read(fd, buffer + done, room - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+char *read_regular(int fd, size_t size, size_t spare, size_t *out_size) {
+    char *buffer = static_cast<char *>(mem::allocate(size + spare));
+    if (!buffer) return nullptr;
+    mem::advise_huge_pages(buffer, size + spare);
+    const long got = fill(fd, buffer, size);
+    if (got != static_cast<long>(size)) {
+        if (got >= 0) errno = EIO;  // the file shrank while it was read
+        free_keeping_errno(buffer);
+        return nullptr;
+    }
+    *out_size = size;
+    return buffer;
+}
+
+char *read_stream(int fd, size_t spare, size_t *out_size) {
+    size_t room = 65536, size = 0;
+    char *buffer = static_cast<char *>(mem::allocate(room + spare));
+    while (buffer) {
+        const long got = fill(fd, buffer + size, room - size);
+        if (got < 0) break;
+        size += static_cast<size_t>(got);
+        if (size < room) {
+            *out_size = size;
+            return buffer;
+        }
+        if (room >= kLimit) {
+            errno = EFBIG;
+            break;
+        }
+        room = std::min(room * 2, kLimit + 1);
+        char *grown = static_cast<char *>(mem::reallocate(buffer, room + spare));
+        if (!grown) break;
+        buffer = grown;
+    }
+    free_keeping_errno(buffer);
+    return nullptr;
+}
+
+}  // namespace
+
+char *read_whole(const char *path, size_t spare, size_t *size) {
+    *size = 0;
+    if (!path) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return nullptr;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) return read_stream(fd.get(), spare, size);
+    if (static_cast<unsigned long long>(st.st_size) > kLimit) {
+        errno = EFBIG;
+        return nullptr;
+    }
+    return read_regular(fd.get(), static_cast<size_t>(st.st_size), spare, size);
+}
+
+}  // namespace kestrin::file
+
+using namespace kestrin;
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The words of one line after its comment is cut off, or NULL.
+char **words_of(std::string_view line) {
+    const size_t hash = line.find('#');
+    if (hash == 0) return nullptr;
+    if (hash != std::string_view::npos) line = line.substr(0, hash);
+    char **words = nullptr;
+    int count = 0, capacity = 8;
+    auto store = [&](std::string_view word) {
+        const int before = count;
+        count = strlist_push(&words, std::string(word).c_str(), count, &capacity);
+        return count != before;
+    };
+    size_t start = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (!is_blank(line[i])) continue;
+        // A run of blanks separates only once.
+        if ((i == 0 || !is_blank(line[i - 1])) && !store(line.substr(start, i - start))) {
+            strlist_free(words);
+            return nullptr;
+        }
+        start = i + 1;
+    }
+    if (!store(line.substr(start))) {
+        strlist_free(words);
+        return nullptr;
+    }
+    return words;
+}
+
+}  // namespace
+
+extern "C" char *file_read_all(const char *path, int *len) {
+    size_t size = 0;
+    char *data = file::read_whole(path, 10, &size);
+    if (len) *len = data ? static_cast<int>(size) : 0;
+    return data;
+}
+
+extern "C" char **file_read_lines(const char *path, int *count) {
+    if (count) *count = 0;
+    size_t size = 0;
+    char *data = file::read_whole(path, 1, &size);
+    if (!data) return nullptr;
+    char **lines = nullptr;
+    int n = 0, capacity = 100;
+    bool ok = true;
+    std::string line;
+    try {
+        for (size_t start = 0; ok && start < size;) {
+            const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
+            const size_t end = lf ? static_cast<size_t>(lf - data) : size;
+            // A line is text: it ends at its first NUL byte.
+            line.assign(data + start, end - start);
+            line.resize(std::strlen(line.c_str()));
+            const int before = n;
+            n = strlist_push(&lines, line.c_str(), n, &capacity);
+            ok = n != before;
+            start = end + 1;
+        }
+    } catch (...) {
+        ok = false;
+    }
+    std::free(data);
+    if (!ok) {
+        strlist_free(lines);
+        return nullptr;
+    }
+    if (count) *count = n;
+    return lines;
+}
+
+extern "C" char **stream_read_words(FILE *stream) {
+    if (!stream || std::feof(stream)) return nullptr;
+    char *buffer = nullptr;
+    size_t room = 0;
+    const ssize_t got = getline(&buffer, &room, stream);
+    char **words = nullptr;
+    if (got > 0) {
+        std::string_view line(buffer, static_cast<size_t>(got));
+        const bool blank = line == "\n" || line == "\r\n";
+        if (line.back() == '\n') {
+            line.remove_suffix(1);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        }
+        line = line.substr(0, std::min(line.size(), std::strlen(buffer)));  // text ends at a NUL
+        if (!blank && !line.empty()) {
+            try {
+                words = words_of(line);
+            } catch (...) {
+                words = nullptr;
+            }
+        }
+    }
+    std::free(buffer);
+    return words;
+}
