@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/base64.h"
+#include "ldif/ldif.h"
+#include "util/alloc_internal.h"
+
+namespace {
+
+using V = std::vector<std::string>;
+
+V pairs(ekva_pair **r) {
+    V v;
+    for (ekva_pair **p = r + 1; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
+    return v;
+}
+
+std::string b64(const std::string &bytes) {
+    std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
+    out.resize(static_cast<size_t>(base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
+                                                 out.data(), out.size())));
+    return out;
+}
+
+struct Record {
+    ekva_pair **r;
+    explicit Record(ekva_pair **record) : r(record) {}
+    ~Record() { ekva_free(r); }
+};
+
+struct Set {
+    ekva_pair ***s = nullptr;
+    ~Set() { ekva_set_free(s); }
+    V dns() const {
+        V v;
+        for (ekva_pair ***r = s; r && *r; ++r) v.push_back(ekva_get(*r, "dn") ? ekva_get(*r, "dn") : "-");
+        return v;
+    }
+};
+
+class ConvertFiles : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override {
+        char path[] = "/tmp/kestrin_convert_testXXXXXX";
+        ASSERT_NE(mkdtemp(path), nullptr);
+        dir = path;
+    }
+    void TearDown() override {
+        std::system(("rm -rf " + dir).c_str());
+        kestrin::mem::fail_allocations_after(-1);
+    }
+    std::string file(const std::string &name, const std::string &bytes) const {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+};
+
+TEST(Ldif2Ekva, OnePairPerLine) {
+    Record rec(ldif2ekva("dn: cn=a\ncn: a\nmail: x\nmail: y\n# note\n\ncn:: YWJj\ndn: second\n", 0));
+    ASSERT_NE(rec.r, nullptr);
+    EXPECT_STREQ(rec.r[0]->key, "#EKVA_10:50:3");
+    EXPECT_EQ(pairs(rec.r), (V{"dn=cn=a", "cn=a", "mail=x", "mail=y", "#=#", "cn;binary=YWJj", "dn=second"}));
+}
+
+TEST(Ldif2Ekva, FailedFirstLineIsReported) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ldif2ekva("", 0), nullptr);
+    EXPECT_EQ(ldif2ekva("dn:: !!!!\ncn: a\n", 0), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ldif2ekva: failed to parse ldif buffer\nldif2ekva: failed to parse ldif buffer\n");
+    testing::internal::CaptureStderr();
+    Record rec(ldif2ekva("dn: a\ncn: b\nx:: !!!!\nsn: lost\n", 0));  // a later bad line ends quietly
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(pairs(rec.r), (V{"dn=a", "cn=b"}));
+}
+
+TEST_F(ConvertFiles, FileValuesBecomeBinaryPairs) {
+    const std::string abc = file("abc", "abc"), empty = file("empty", "");
+    Record rec(ldif2ekva(("dn: a\nphoto:< file://" + abc + "\nnone:< " + empty + "\nmissing:< " + dir +
+                          "/nope\ncert;binary: " + abc + "\n")
+                             .c_str(),
+                         0));
+    EXPECT_EQ(pairs(rec.r), (V{"dn=a", "photo;binary=YWJj", "cert;binary;binary=YWJj"}));
+}
+
+TEST(Ldif2Ekva, LongBinaryKeysAreWhole) {
+    const std::string name(3000, 'k');
+    Record rec(ldif2ekva(("dn: a\n" + name + ":: YWJj\n").c_str(), 0));
+    ASSERT_EQ(pairs(rec.r).size(), 2u);
+    EXPECT_EQ(std::string(rec.r[2]->key), name + ";binary");
+}
+
+const char *kThree =
+    "version: 1\n\n"
+    "dn: cn=p\nobjectClass: person\ncn: p\n\n"
+    "dn: cn=g\nobjectclass: group\nobjectClass: person\n\n"
+    "dn: cn=n\ncn: n\n";
+
+TEST(Ldif2EkvaSet, FilterOnTheFirstObjectClass) {
+    Set all, people;
+    EXPECT_EQ(ldif2ekva_set(&all.s, kThree, nullptr), 3);
+    EXPECT_EQ(all.dns(), (V{"cn=p", "cn=g", "cn=n"}));
+    EXPECT_EQ(ldif2ekva_set(&people.s, kThree, "person"), 2);
+    EXPECT_EQ(people.dns(), (V{"cn=p", "cn=n"}));
+    Set none;
+    EXPECT_EQ(ldif2ekva_set(&none.s, "version: 1\n# nothing\n", nullptr), 0);
+    EXPECT_EQ(none.s, nullptr);
+    Set base64_class;
+    EXPECT_EQ(ldif2ekva_set(&base64_class.s, "dn: a\nobjectClass:: Z3JvdXA=\n", "person"), 1);
+}
+
+TEST(Ldif2EkvaSet, ManyEntriesGrowTheSet) {
+    std::string text;
+    for (int i = 0; i < 120; ++i) text += "dn: cn=" + std::to_string(i) + "\n\n";
+    Set set;
+    EXPECT_EQ(ldif2ekva_set(&set.s, text.c_str(), nullptr), 120);
+    EXPECT_EQ(set.dns()[119], "cn=119");
+}
+
+TEST(Ldif2EkvaSet, AppendFollowsExistingRecords) {
+    Set set;
+    int capacity = 2;
+    int count = ldif2ekva_set_append(&set.s, "dn: a\n\ndn: b\n", nullptr, 0, &capacity);
+    EXPECT_EQ(count, 2);
+    count = ldif2ekva_set_append(&set.s, kThree, "person", count, &capacity);
+    EXPECT_EQ(count, 4);
+    EXPECT_EQ(capacity, 4);
+    EXPECT_EQ(set.dns(), (V{"a", "b", "cn=p", "cn=n"}));
+}
+
+TEST_F(ConvertFiles, FileLoaders) {
+    const std::string path = file("three.ldif", kThree);
+    Set set;
+    EXPECT_EQ(ldif_file2ekva_set(&set.s, path.c_str(), "person"), 2);
+    Set appended;
+    int capacity = 1;
+    EXPECT_EQ(ldif_file2ekva_set_append(&appended.s, path.c_str(), nullptr, 0, &capacity), 3);
+    EXPECT_EQ(capacity, 4);
+    Set missing;
+    EXPECT_EQ(ldif_file2ekva_set(&missing.s, (dir + "/nope").c_str(), nullptr), 0);
+    EXPECT_EQ(missing.s, nullptr);
+    int cap = 4;
+    EXPECT_EQ(ldif_file2ekva_set_append(&missing.s, dir.c_str(), nullptr, 7, &cap), 7);
+}
+
+TEST(Ekva2Ldif, DnFirstThenRecordOrder) {
+    Record rec(ekva_create_mode(4, EKVA_MULTI));
+    ekva_add(&rec.r, "cn", "a", EKVA_MULTI);
+    ekva_add(&rec.r, "desc", nullptr, EKVA_MULTI);
+    ekva_add(&rec.r, "DN", "x", EKVA_MULTI);
+    ekva_add(&rec.r, "cn", "b", EKVA_MULTI);
+    ekva_add(&rec.r, "jpegPhoto;binary", "/9j/4AAQ", EKVA_MULTI);
+    char *text = ekva2ldif(rec.r);
+    EXPECT_STREQ(text, "dn: x\ncn: a\ncn: b\njpegPhoto:: /9j/4AAQ\n");
+    std::free(text);
+    EXPECT_EQ(ekva2ldif(nullptr), nullptr);
+}
+
+TEST(Ekva2Ldif, Utf8DnRawOtherKeysBase64) {
+    Record rec(ekva_create(2));
+    ekva_add(&rec.r, "dn", "cn=J\xc3\xa9r\xc3\xb4me", EKVA_MULTI);
+    ekva_add(&rec.r, "cn", "J\xc3\xa9r\xc3\xb4me", EKVA_MULTI);
+    char *text = ekva2ldif(rec.r);
+    EXPECT_STREQ(text, "dn: cn=J\xc3\xa9r\xc3\xb4me\ncn:: SsOpcsO0bWU=\n");
+    std::free(text);
+}
+
+TEST(Ekva2Ldif, WithoutDnAndWithRefusedKeys) {
+    Record rec(ekva_create(2));
+    ekva_add(&rec.r, "cn", "a", EKVA_MULTI);
+    ekva_add(&rec.r, "bad:key", "v", EKVA_MULTI);  // the writer refuses it: left out
+    ekva_add(&rec.r, "sn", "b", EKVA_MULTI);
+    char *text = ekva2ldif(rec.r);
+    EXPECT_STREQ(text, "cn: a\nsn: b\n");
+    std::free(text);
+    Record only(ekva_create(1));
+    ekva_add(&only.r, "dn", "x", EKVA_MULTI);
+    text = ekva2ldif(only.r);
+    EXPECT_STREQ(text, "dn: x\n");
+    std::free(text);
+}
+
+TEST(Ekva2Ldif, LargeRecords) {
+    Record rec(ekva_create(2));
+    ekva_add(&rec.r, "dn", "cn=big", EKVA_MULTI);
+    for (int i = 0; i < 500; ++i) ekva_add(&rec.r, "member", ("uid=user" + std::to_string(i) + ",ou=people,dc=example").c_str(), EKVA_MULTI);
+    char *text = ekva2ldif(rec.r);
+    ASSERT_NE(text, nullptr);
+    EXPECT_GT(std::strlen(text), 8192u);
+    Record back(ldif2ekva(text, 0));
+    EXPECT_EQ(pairs(back.r), pairs(rec.r));
+    std::free(text);
+}
+
+// What ekva2ldif writes, ldif2ekva reads back to the same pairs: plain safe
+// values, and binary values kept as base64 under ";binary" keys.
+TEST(RoundTrip, RecordToLdifToRecord) {
+    std::mt19937 rng(21);
+    for (int round = 0; round < 200; ++round) {
+        Record rec(ekva_create_mode(3, EKVA_MULTI));
+        ekva_add(&rec.r, "dn", ("cn=r" + std::to_string(round) + ",dc=example").c_str(), EKVA_MULTI);
+        const int n = 1 + static_cast<int>(rng() % 8);
+        for (int i = 0; i < n; ++i) {
+            if (rng() % 3 == 0) {
+                std::string bytes(1 + rng() % 300, '\0');
+                for (auto &c : bytes) c = static_cast<char>(rng());
+                ekva_add(&rec.r, "photo;binary", b64(bytes).c_str(), EKVA_MULTI);
+            } else {
+                std::string value(rng() % 200, 'x');
+                for (auto &c : value) c = "abc XYZ:<=,;0123"[rng() % 16];
+                if (!value.empty() && (value[0] == ' ' || value[0] == ':' || value[0] == '<')) value[0] = 'v';
+                ekva_add(&rec.r, i % 2 ? "description" : "cn", value.c_str(), EKVA_MULTI);
+            }
+        }
+        char *text = ekva2ldif(rec.r);
+        ASSERT_NE(text, nullptr);
+        Record back(ldif2ekva(text, 0));
+        ASSERT_NE(back.r, nullptr) << text;
+        EXPECT_EQ(pairs(back.r), pairs(rec.r)) << text;
+        std::free(text);
+    }
+}
+
+TEST_F(ConvertFiles, AllocationFailureLeavesSetsValid) {
+    for (long fail_after = 0; fail_after < 40; fail_after += 3) {
+        Set set;
+        int capacity = 1;
+        int count = ldif2ekva_set_append(&set.s, "dn: a\ncn: x\n\n", nullptr, 0, &capacity);
+        kestrin::mem::fail_allocations_after(fail_after);
+        count = ldif2ekva_set_append(&set.s, kThree, nullptr, count, &capacity);
+        Set fresh;
+        const int fresh_count = ldif2ekva_set(&fresh.s, kThree, nullptr);
+        kestrin::mem::fail_allocations_after(-1);
+        int n = 0;
+        while (set.s && set.s[n]) ++n;
+        EXPECT_EQ(n, count);
+        EXPECT_GE(capacity, count);
+        n = 0;
+        while (fresh.s && fresh.s[n]) ++n;
+        EXPECT_EQ(n, fresh_count);
+    }
+}
+
+}  // namespace

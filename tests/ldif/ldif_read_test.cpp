@@ -1,0 +1,255 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ldif/ldif.h"
+
+namespace {
+
+struct Parsed {
+    bool ok;
+    std::string name, value;
+    int binary;
+    std::string rest;  // the text after the returned cursor
+};
+
+Parsed parse(const std::string &text, size_t offset = 0, int length = 0) {
+    char *name = nullptr, *value = nullptr;
+    int len = -7, binary = -7;
+    const char *next = ldif_parse_line(text.c_str() + offset, length, &name, &value, &len, &binary);
+    Parsed p{next != nullptr, "", "", binary, ""};
+    if (next) {
+        p.name = name;
+        p.value.assign(value, static_cast<size_t>(len));
+        p.rest = next;
+        std::free(name);
+        std::free(value);
+    }
+    return p;
+}
+
+class ParseFiles : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override {
+        char path[] = "/tmp/kestrin_ldif_testXXXXXX";
+        ASSERT_NE(mkdtemp(path), nullptr);
+        dir = path;
+    }
+    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+    std::string file(const std::string &name, const std::string &bytes) const {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+};
+
+struct LineCase {
+    std::string text;
+    std::string name, value;
+    int binary;
+    std::string rest;
+};
+class ParseLine : public testing::TestWithParam<LineCase> {};
+
+TEST_P(ParseLine, Reads) {
+    const auto &c = GetParam();
+    const Parsed p = parse(c.text);
+    ASSERT_TRUE(p.ok) << c.text;
+    EXPECT_EQ(p.name, c.name);
+    EXPECT_EQ(p.value, c.value);
+    EXPECT_EQ(p.binary, c.binary);
+    EXPECT_EQ(p.rest, c.rest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ParseLine,
+    testing::Values(LineCase{"cn: a b\nsn: x\n", "cn", "a b", 0, "sn: x\n"},
+                    LineCase{"description: abc\n def\nx: y", "description", "abcdef", 0, "x: y"},
+                    LineCase{"cn: ab\r\nnext", "cn", "ab", 0, "next"},
+                    LineCase{"\r\nnext", "", "", 0, "next"},
+                    LineCase{"cn: a\rb\n", "cn", "ab", 0, ""},
+                    LineCase{"cn:  x\n", "cn", " x", 0, ""},
+                    LineCase{"cn:x\n", "cn", "", 0, ""},
+                    LineCase{"cn:\n", "cn", "", 0, ""},
+                    LineCase{"# x\n", "#", "#", 0, ""},
+                    LineCase{"\nrest", "", "", 0, "rest"},
+                    LineCase{"data:: AAEC\n", "data", std::string("\0\1\2", 3), 1, ""},
+                    LineCase{"data:: AA\n E C\n", "data", std::string("\0\1\2", 3), 1, ""},
+                    LineCase{"a: b:c\n", "a", "b:c", 0, ""},
+                    LineCase{"last: line", "last", "line", 0, ""},
+                    LineCase{"CN;lang-de: x\n", "CN;lang-de", "x", 0, ""},
+                    LineCase{"-\nnext", "-", "", 0, "next"},
+                    LineCase{"no colon here\n", "no colon here", "", 0, ""},
+                    LineCase{"ref:< file:///nonexistent/kestrin\n", "ref", "", 1, ""},
+                    LineCase{"c;binary: /nonexistent/kestrin\n", "c;binary", "", 1, ""},
+                    LineCase{"fold\n ed: v\n", "folded", "v", 0, ""}));
+
+TEST(ParseLineEnd, NullAndFailures) {
+    char *name = nullptr, *value = nullptr;
+    int len = 0, binary = 5;
+    EXPECT_EQ(ldif_parse_line(nullptr, 0, &name, &value, &len, &binary), nullptr);
+    EXPECT_EQ(ldif_parse_line("", 0, &name, &value, &len, &binary), nullptr);
+    EXPECT_EQ(binary, 0);
+    EXPECT_FALSE(parse("data:: \n").ok);       // decodes to nothing
+    EXPECT_FALSE(parse("data:: QR=x\n").ok);   // malformed
+    EXPECT_FALSE(parse("data::\n").ok);
+    // The last line has no line break: the cursor stands on the NUL, and the
+    // next call ends the walk.
+    const std::string text = "a: 1";
+    const Parsed p = parse(text);
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(p.rest, "");
+    EXPECT_FALSE(parse(text, 4).ok);
+}
+
+TEST(ParseLineEnd, LengthArgumentIsNotALimit) {
+    const std::string value(5000, 'v');
+    const std::string text = "x: " + value + "\n";
+    EXPECT_EQ(parse(text, 0, 10).value, value);
+    EXPECT_EQ(parse(text, 0, -1).value, value);
+    EXPECT_EQ(parse(text, 0, static_cast<int>(text.size())).value, value);
+}
+
+TEST_F(ParseFiles, FileReferences) {
+    const std::string path = file("p", std::string("ab\0c", 4));
+    for (const std::string &ref : {"file://" + path, path}) {
+        const Parsed p = parse("photo:< " + ref + "\n");
+        ASSERT_TRUE(p.ok);
+        EXPECT_EQ(p.value, std::string("ab\0c", 4));
+        EXPECT_EQ(p.binary, 1);
+    }
+    const Parsed cert = parse("cert;binary: " + path + "\nnext");
+    EXPECT_EQ(cert.name, "cert;binary");
+    EXPECT_EQ(cert.value, std::string("ab\0c", 4));
+    EXPECT_EQ(cert.binary, 1);
+    EXPECT_EQ(cert.rest, "next");
+    EXPECT_EQ(parse("d:< " + dir + "\n").value, "");  // a directory reads as nothing
+    EXPECT_EQ(parse("e:< " + file("empty", "") + "\n").value, "");
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream(dir + "/fifo") << "through a fifo";
+        _exit(0);
+    }
+    EXPECT_EQ(parse("f:< file://" + dir + "/fifo\n").value, "through a fifo");
+}
+
+// A walk over a text of many lines: every line is met once, in order.
+TEST(ParseLineWalk, VisitsEveryLine) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "attr" + std::to_string(i) + ": value " + std::to_string(i) + "\n";
+    const char *cursor = text.c_str();
+    int n = 0;
+    char *name, *value;
+    int len, binary;
+    while ((cursor = ldif_parse_line(cursor, static_cast<int>(text.size()), &name, &value, &len, &binary))) {
+        EXPECT_EQ(std::string(name), "attr" + std::to_string(n));
+        std::free(name);
+        std::free(value);
+        ++n;
+    }
+    EXPECT_EQ(n, 2000);
+}
+
+struct Entry {
+    const char *next;
+    std::string text;
+    int len;
+};
+
+Entry next_entry(const char *cursor) {
+    char *entry = reinterpret_cast<char *>(1);
+    int len = -1;
+    const char *next = ldif_next_entry(cursor, cursor ? static_cast<int>(std::strlen(cursor)) : 0, &entry, &len);
+    Entry e{next, entry ? entry : "(none)", len};
+    std::free(entry);
+    return e;
+}
+
+TEST(NextEntry, WalksEntries) {
+    const std::string text = "dn: a\ncn: b\n\ndn: c\n";
+    Entry e = next_entry(text.c_str());
+    EXPECT_EQ(e.text, "dn: a\ncn: b\n");
+    EXPECT_EQ(e.len, 12);
+    EXPECT_STREQ(e.next, "dn: c\n");
+    e = next_entry(e.next);
+    EXPECT_EQ(e.text, "dn: c\n");
+    EXPECT_EQ(e.len, 6);
+    EXPECT_STREQ(e.next, "");
+    EXPECT_EQ(next_entry(e.next).next, nullptr);
+    EXPECT_EQ(next_entry(nullptr).next, nullptr);
+}
+
+TEST(NextEntry, BlankLinesPreambleFoldsAndCarriageReturns) {
+    const std::string text = "version: 1\n# c\n\n\ndn: x\r\ncn: ab\r\n cd\n x\r\n\n\ndn:\nDN: y\ndn: z\nsn: q";
+    Entry e = next_entry(text.c_str());  // blank line after the preamble
+    EXPECT_EQ(e.text, "(none)");
+    EXPECT_EQ(e.len, 0);
+    e = next_entry(e.next);  // the second blank line
+    EXPECT_EQ(e.text, "(none)");
+    e = next_entry(e.next);
+    EXPECT_EQ(e.text, "dn: x\ncn: ab\rcdx\n");  // a CR before a fold stays
+    e = next_entry(e.next);
+    EXPECT_EQ(e.text, "(none)");
+    e = next_entry(e.next);  // "dn:" alone and "DN: y" start nothing
+    EXPECT_EQ(e.text, "dn: z\nsn: q\n");
+    EXPECT_EQ(next_entry(e.next).next, nullptr);
+}
+
+TEST(NextEntry, EntriesWithoutBlankLineRunTogether) {
+    const Entry e = next_entry("dn: a\ndn: b\n");
+    EXPECT_EQ(e.text, "dn: a\ndn: b\n");
+}
+
+class ReadEntry : public testing::Test {
+protected:
+    FILE *stream = nullptr;
+    void open(const std::string &bytes) {
+        stream = std::tmpfile();
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::rewind(stream);
+    }
+    void TearDown() override {
+        if (stream) std::fclose(stream);
+    }
+    std::string next() {
+        char *entry = ldif_read_entry(stream);
+        std::string s = entry ? entry : "(null)";
+        std::free(entry);
+        return s;
+    }
+};
+
+TEST_F(ReadEntry, KeepsFoldsAndDropsCarriageReturns) {
+    open("version: 1\n\ndn: a\r\ncn: ab\r\n cd\r\n\ndn: b\nsn: c");
+    EXPECT_EQ(next(), "(null)");  // the blank line after the preamble
+    EXPECT_FALSE(std::feof(stream));
+    EXPECT_EQ(next(), "dn: a\ncn: ab\n cd\n");
+    EXPECT_EQ(next(), "dn: b\nsn: c\n");  // the end of the stream delivers the last entry
+    EXPECT_EQ(next(), "(null)");
+    EXPECT_TRUE(std::feof(stream));
+}
+
+TEST_F(ReadEntry, LongLinesArriveWhole) {
+    const std::string long_value(510 - 4, 'x'), longer(5000, 'y');
+    open("dn: a\nd: " + long_value + "\nphoto: " + longer + "\nsn: z\n\n");
+    EXPECT_EQ(next(), "dn: a\nd: " + long_value + "\nphoto: " + longer + "\nsn: z\n");
+}
+
+TEST_F(ReadEntry, BlankLineBeforeDn) {
+    open("\n\ndn: a\n");
+    EXPECT_EQ(next(), "(null)");
+    EXPECT_EQ(next(), "(null)");
+    EXPECT_EQ(next(), "dn: a\n");
+    EXPECT_EQ(ldif_read_entry(nullptr), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ekva/strlist.h"
+#include "util/file.h"
+
+namespace {
+
+using V = std::vector<std::string>;
+
+class FileRead : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override {
+        char path[] = "/tmp/kestrin_read_testXXXXXX";
+        ASSERT_NE(mkdtemp(path), nullptr);
+        dir = path;
+    }
+    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+    std::string file(const std::string &name, const std::string &bytes) const {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    V lines(const std::string &bytes, int *count_out = nullptr) {
+        int count = -1;
+        char **list = file_read_lines(file("lines", bytes).c_str(), &count);
+        V v;
+        for (char **p = list; p && *p; ++p) v.push_back(*p);
+        EXPECT_EQ(count, static_cast<int>(v.size()));
+        if (count_out) *count_out = count;
+        strlist_free(list);
+        return v;
+    }
+};
+
+TEST_F(FileRead, AllOfAFile) {
+    int len = -1;
+    char *data = file_read_all(file("five", "ab\0de").c_str(), &len);
+    ASSERT_NE(data, nullptr);
+    // The std::string above stops at the NUL: two bytes were written.
+    EXPECT_EQ(len, 2);
+    std::free(data);
+    std::ofstream(dir + "/five", std::ios::binary).write("ab\0de", 5);
+    data = file_read_all((dir + "/five").c_str(), &len);
+    EXPECT_EQ(len, 5);
+    EXPECT_EQ(std::string(data, 5), std::string("ab\0de", 5));
+    data[5] = '\0';  // the spare bytes are there for this
+    std::free(data);
+    data = file_read_all(file("empty", "").c_str(), &len);
+    EXPECT_NE(data, nullptr);
+    EXPECT_EQ(len, 0);
+    std::free(data);
+    len = 9;
+    EXPECT_EQ(file_read_all((dir + "/missing").c_str(), &len), nullptr);
+    EXPECT_EQ(len, 0);
+    EXPECT_EQ(file_read_all(dir.c_str(), &len), nullptr);
+}
+
+TEST_F(FileRead, PipesAndLargeFilesRefused) {
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    const std::string big(200000, 'p');
+    std::thread writer([&] { std::ofstream(dir + "/fifo") << big; });
+    int len = 0;
+    char *data = file_read_all((dir + "/fifo").c_str(), &len);
+    writer.join();
+    EXPECT_EQ(len, 200000);
+    EXPECT_EQ(std::string(data, static_cast<size_t>(len)), big);
+    std::free(data);
+    const std::string sparse = file("sparse", "");
+    ASSERT_EQ(truncate(sparse.c_str(), 2147483648LL), 0);
+    len = 5;
+    EXPECT_EQ(file_read_all(sparse.c_str(), &len), nullptr);
+    EXPECT_EQ(len, 0);
+}
+
+TEST_F(FileRead, Lines) {
+    EXPECT_EQ(lines("a\nb"), (V{"a", "b"}));
+    EXPECT_EQ(lines("a\n\nb\n"), (V{"a", "", "b"}));
+    EXPECT_EQ(lines("x\r\n"), (V{"x\r"}));
+    EXPECT_EQ(lines("only"), (V{"only"}));
+    int count = -1;
+    EXPECT_EQ(lines("", &count), V{});
+    EXPECT_EQ(count, 0);
+    std::string many;
+    V want;
+    for (int i = 0; i < 250; ++i) {
+        want.push_back("line " + std::to_string(i));
+        many += want.back() + "\n";
+    }
+    EXPECT_EQ(lines(many), want);
+    count = 4;
+    EXPECT_EQ(file_read_lines((dir + "/missing").c_str(), &count), nullptr);
+    EXPECT_EQ(count, 0);
+}
+
+class Words : public testing::Test {
+protected:
+    FILE *stream = nullptr;
+    void open(const std::string &bytes) {
+        stream = std::tmpfile();
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::rewind(stream);
+    }
+    void TearDown() override { std::fclose(stream); }
+    V next() {
+        char **words = stream_read_words(stream);
+        V v;
+        if (!words) v.push_back("(null)");
+        for (char **p = words; p && *p; ++p) v.push_back(*p);
+        strlist_free(words);
+        return v;
+    }
+};
+
+TEST_F(Words, SplitsAtBlanksAndComments) {
+    const std::string long_line(250, 'w');
+    open("alpha beta\tgamma\n  x y  # comment\n# whole comment\n\n\r\n" + long_line + "\nz\nlast");
+    EXPECT_EQ(next(), (V{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(next(), (V{"", "x", "y", ""}));
+    EXPECT_EQ(next(), (V{"(null)"}));
+    EXPECT_EQ(next(), (V{"(null)"}));
+    EXPECT_EQ(next(), (V{"(null)"}));
+    EXPECT_EQ(next(), (V{long_line}));
+    EXPECT_EQ(next(), (V{"z"}));
+    EXPECT_EQ(next(), (V{"last"}));
+    EXPECT_EQ(next(), (V{"(null)"}));
+    EXPECT_TRUE(std::feof(stream));
+}
+
+}  // namespace
