@@ -11,6 +11,7 @@
 
 #include <strings.h>
 
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -76,10 +77,14 @@ long count_slots(ekva_pair **record, long from) {
     return n - from;
 }
 
+// "#EKVA_10:%d:%d" of capacity and mode.
 char *header_text(int capacity, int mode) {
-    char text[64];
-    const int len = std::snprintf(text, sizeof text, "#EKVA_10:%d:%d", capacity, mode);
-    return mem::duplicate({text, static_cast<size_t>(len)});
+    char text[64] = "#EKVA_10:";
+    char *end = text + sizeof kHeaderPrefix - 1;
+    end = std::to_chars(end, text + 32, capacity).ptr;  // an int takes at most 11 characters
+    *end++ = ':';
+    end = std::to_chars(end, text + sizeof text, mode).ptr;
+    return mem::duplicate({text, static_cast<size_t>(end - text)});
 }
 
 ekva_pair *new_pair(std::string_view key, const std::string_view *value) {
@@ -101,6 +106,25 @@ void free_pair(ekva_pair *pair) {
     std::free(pair->key);
     std::free(pair->value);
     std::free(pair);
+}
+
+// Gives a record with a header room for `capacity` entries: the array grows
+// to capacity + 2 slots, the slots from `used` on are NULL, and the header
+// text follows. False, with nothing changed, when memory runs out.
+bool grow_slots(ekva_pair **&record, size_t used, int capacity, int mode) {
+    char *text = header_text(capacity, mode);
+    if (!text) return false;
+    const size_t room = static_cast<size_t>(capacity) + 2;
+    auto *grown = static_cast<ekva_pair **>(mem::reallocate(record, room * sizeof(ekva_pair *)));
+    if (!grown) {
+        std::free(text);
+        return false;
+    }
+    record = grown;
+    std::fill(record + used, record + room, nullptr);
+    std::free(record[0]->key);
+    record[0]->key = text;
+    return true;
 }
 
 // Makes a record array of `slots` slots, all NULL.
@@ -139,7 +163,6 @@ int add(ekva_pair ***where, std::string_view key, const std::string_view *value,
     std::vector<ekva_pair *> matches;
     std::vector<char *> replacements;
     ekva_pair *pair = nullptr;
-    char *new_header = nullptr;
     try {
         if (may_match) {
             for (long i = first; i < slots; ++i)
@@ -153,7 +176,6 @@ int add(ekva_pair ***where, std::string_view key, const std::string_view *value,
                     }
         }
         if (matches.empty() && !(pair = new_pair(key, value))) throw std::bad_alloc();
-        if (grow && !(new_header = header_text(capacity, h.mode))) throw std::bad_alloc();
     } catch (...) {
         for (char *r : replacements) std::free(r);
         free_pair(pair);
@@ -161,19 +183,12 @@ int add(ekva_pair ***where, std::string_view key, const std::string_view *value,
     }
 
     if (grow) {
-        const size_t room = static_cast<size_t>(capacity) + 2;
-        auto *grown = static_cast<ekva_pair **>(mem::reallocate(record, room * sizeof(ekva_pair *)));
-        if (!grown) {
+        if (!grow_slots(record, static_cast<size_t>(slots), capacity, h.mode)) {
             for (char *r : replacements) std::free(r);
             free_pair(pair);
-            std::free(new_header);
             return 0;
         }
-        record = grown;
         *where = record;
-        std::fill(record + slots, record + room, nullptr);
-        std::free(record[0]->key);
-        record[0]->key = new_header;
     }
 
     if (!matches.empty()) {
@@ -242,6 +257,36 @@ ekva_pair **dup(ekva_pair **record) {
 }
 
 }  // namespace
+
+RecordBuilder::RecordBuilder(int capacity, int mode) : record_(create(capacity, mode)), capacity_(capacity), mode_(mode) {}
+
+RecordBuilder::~RecordBuilder() { ekva_free(record_); }
+
+ekva_pair **RecordBuilder::release() {
+    ekva_pair **r = record_;
+    record_ = nullptr;
+    return r;
+}
+
+// The same steps as add() in an appending mode, with the count known.
+bool RecordBuilder::append(std::string_view key, const std::string_view *value) {
+    if (!record_) return false;
+    ekva_pair *pair = new_pair(key, value);
+    if (!pair) return false;
+    if (entries_ == capacity_) {
+        if (capacity_ > INT_MAX / 2 || !grow_slots(record_, static_cast<size_t>(entries_) + 1, capacity_ * 2, mode_)) {
+            free_pair(pair);
+            return false;
+        }
+        capacity_ *= 2;
+    }
+    record_[entries_ + 1] = pair;
+    record_[entries_ + 2] = nullptr;
+    ++entries_;
+    write_tag(record_, capacity_, entries_);
+    return true;
+}
+
 }  // namespace kestrin::ekva
 
 using namespace kestrin::ekva;

@@ -1,5 +1,11 @@
 // LDIF entries to EKVA records and record sets, and a record back to LDIF.
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +18,6 @@
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
 #include "util/alloc_internal.h"
-#include "util/file.h"
 #include "util/grow_internal.h"
 
 namespace kestrin::ldif {
@@ -23,9 +28,9 @@ constexpr int kSetCapacity = 50;
 
 // Adds one parsed line to the record: bytes as base64 text under
 // "<name>;binary", text as it is. False when memory ran out.
-bool add_line(ekva_pair **&record, const Line &line, std::string &key, std::string &encoded) {
+bool add_line(ekva::RecordBuilder &record, const Line &line, std::string &key, std::string &encoded) {
     if (line.name.empty()) return true;
-    if (!line.binary) return ekva::add(&record, line.name, &line.value, EKVA_APPEND) > 0;
+    if (!line.binary) return record.append(line.name, &line.value);
     if (line.value.empty()) return true;  // nothing to encode: no pair
     encoded.resize((line.value.size() + 2) / 3 * 4 + 1);
     const int n = base64_encode(reinterpret_cast<const unsigned char *>(line.value.data()), line.value.size(),
@@ -34,23 +39,12 @@ bool add_line(ekva_pair **&record, const Line &line, std::string &key, std::stri
     key.assign(line.name);
     key += ";binary";
     const std::string_view text(encoded.data(), static_cast<size_t>(n));
-    return ekva::add(&record, key, &text, EKVA_MULTI) > 0;
+    return record.append(key, &text);
 }
 
-struct RecordGuard {
-    ekva_pair **record;
-    ~RecordGuard() { ekva_free(record); }
-    ekva_pair **release() {
-        ekva_pair **r = record;
-        record = nullptr;
-        return r;
-    }
-};
-
 ekva_pair **to_record(const char *text) {
-    RecordGuard guard{ekva_create_mode(kRecordCapacity, EKVA_MULTI)};
-    ekva_pair **&record = guard.record;
-    if (!record) return nullptr;
+    ekva::RecordBuilder record(kRecordCapacity, EKVA_MULTI);
+    if (!record.ok()) return nullptr;
     Workspace ws;
     Line line;
     std::string key, encoded;
@@ -64,7 +58,7 @@ ekva_pair **to_record(const char *text) {
     // A later line that cannot be parsed ends the record quietly.
     for (; parsed == Parsed::kLine; parsed = parse_line(cursor, ws, line, &cursor))
         if (!add_line(record, line, key, encoded)) return nullptr;
-    return guard.release();
+    return record.release();
 }
 
 ekva_pair **to_record_or_null(const char *text) {
@@ -75,6 +69,20 @@ ekva_pair **to_record_or_null(const char *text) {
     }
 }
 
+// The position just after the last blank line of buffer whose following byte
+// is known (a blank line followed by a blank is a fold, not a blank line),
+// searching no earlier than needed; 0 when there is none.
+size_t last_entry_boundary(std::string_view buffer, size_t new_from) {
+    const size_t from = new_from > 3 ? new_from - 3 : 0;
+    for (size_t i = buffer.size(); i-- > from + 1;) {
+        if (buffer[i] != '\n' || i + 1 >= buffer.size() || buffer[i + 1] == ' ') continue;
+        // buffer[i] ends a logical line; is that line empty ("" or "\r")?
+        if (buffer[i - 1] == '\n') return i + 1;
+        if (buffer[i - 1] == '\r' && i >= 2 && buffer[i - 2] == '\n') return i + 1;
+    }
+    return 0;
+}
+
 // The object-class filter: only the first objectClass value counts.
 bool passes_filter(ekva_pair **record, const char *class_name) {
     if (!class_name) return true;
@@ -82,65 +90,220 @@ bool passes_filter(ekva_pair **record, const char *class_name) {
     return !first || std::strcmp(first, class_name) == 0;
 }
 
-// Cuts the text into entries and hands each converted, filtered record to
+// Walks the entries of a NUL-terminated text as ldif_next_entry cuts them and
+// converts each as ldif2ekva converts its entry text, straight from the text:
+// no entry text is copied. Each converted, filtered record goes to
 // store(record), which takes it over and returns false to stop the walk.
+// Returns false when the walk was stopped.
 template <class Store>
-void for_each_record(const char *text, const char *class_name, Store store) {
-    if (!text) return;
-    const char *cursor = text;
-    for (;;) {
-        char *entry = nullptr;
-        int entry_len = 0;
-        cursor = ldif_next_entry(cursor, 0, &entry, &entry_len);
-        if (!cursor) return;
-        if (!entry) continue;
-        ekva_pair **record = to_record_or_null(entry);
-        std::free(entry);
-        if (!record) continue;
-        if (!passes_filter(record, class_name)) {
-            ekva_free(record);
+bool for_each_record(const char *cursor, const char *class_name, Store store) {
+    if (!cursor) return true;
+    Workspace ws;
+    Line line;
+    std::string scratch, key, encoded;
+    while (*cursor) {
+        Extent e = logical_line(cursor);
+        if (!is_dn_line(entry_line(e, scratch))) {  // blank lines and lines before dn:
+            cursor = e.next;
             continue;
         }
-        if (!store(record)) return;
+        ekva::RecordBuilder record(kRecordCapacity, EKVA_MULTI);
+        bool adding = record.ok(), first = true;
+        for (; *cursor; first = false) {
+            e = logical_line(cursor);
+            cursor = e.next;
+            if (entry_line(e, scratch).empty()) break;  // the blank line ends the entry
+            if (!adding) continue;
+            if (parse_extent(e, ws, line) != Parsed::kLine) {
+                // A bad first line drops the entry; a later one ends its pairs.
+                if (first) {
+                    std::fputs("ldif2ekva: failed to parse ldif buffer\n", stderr);
+                    std::fflush(stderr);
+                    ekva_free(record.release());
+                }
+                adding = false;
+                continue;
+            }
+            if (!add_line(record, line, key, encoded)) {
+                ekva_free(record.release());  // no memory: the entry is dropped
+                adding = false;
+            }
+        }
+        ekva_pair **built = record.release();
+        if (!built) continue;
+        if (!passes_filter(built, class_name)) {
+            ekva_free(built);
+            continue;
+        }
+        if (!store(built)) return false;
     }
+    return true;
 }
 
-int to_set(ekva_pair ****set, const char *text, const char *class_name) {
-    if (!set) return 0;
-    ekva_pair ***records = nullptr;
-    int count = 0, capacity = kSetCapacity;
-    for_each_record(text, class_name, [&](ekva_pair **record) {
-        if (!grow::make_room(records, count, &capacity)) {
+// A growing byte buffer that is never zero-filled.
+struct Buffer {
+    char *data = nullptr;
+    size_t size = 0, room = 0;
+    Buffer() = default;
+    Buffer(const Buffer &) = delete;
+    Buffer &operator=(const Buffer &) = delete;
+    ~Buffer() { std::free(data); }
+    bool reserve(size_t want) {
+        if (want <= room) return true;
+        const size_t grown = std::max(want, room * 2);
+        char *p = static_cast<char *>(mem::reallocate(data, grown));
+        if (!p) return false;
+        data = p;
+        room = grown;
+        return true;
+    }
+    std::string_view view() const { return {data, size}; }
+};
+
+// Feeds a file to walk(text) in NUL-terminated pieces that end just after a
+// blank line, so that no piece cuts an entry or a line; memory holds one
+// piece at a time. walk returns false to stop. Returns false when the file
+// cannot be opened or a read fails.
+template <class Walk>
+bool for_each_piece(const char *path, Walk walk) {
+    const int fd = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return false;
+    constexpr size_t kPiece = 4u << 20;
+    Buffer buffer;
+    bool read_ok = true, go = true, at_end = false;
+    while (go && !at_end) {
+        const size_t old = buffer.size;
+        if (!buffer.reserve(old + kPiece + 1)) throw std::bad_alloc();
+        ssize_t got;
+        do {
+            got = ::read(fd, buffer.data + old, kPiece);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            read_ok = false;
+            break;
+        }
+        buffer.size = old + static_cast<size_t>(got);
+        at_end = got == 0;
+        const size_t cut = at_end ? buffer.size : last_entry_boundary(buffer.view(), old);
+        if (cut == 0) continue;  // no blank line yet: read on
+        const char kept = buffer.data[cut];
+        buffer.data[cut] = '\0';
+        go = walk(buffer.data);
+        buffer.data[cut] = kept;
+        std::memmove(buffer.data, buffer.data + cut, buffer.size - cut);
+        buffer.size -= cut;
+    }
+    const int saved_errno = errno;
+    ::close(fd);
+    errno = saved_errno;
+    return read_ok;
+}
+
+// Stores records in a set of its own, grown by index from 50.
+class NewSet {
+public:
+    bool store(ekva_pair **record) {
+        if (!grow::make_room(records_, count_, &capacity_)) {
             ekva_free(record);
             return false;  // no memory: the records stored so far stay
         }
-        count = grow::store(records, count, record);
+        count_ = grow::store(records_, count_, record);
         return true;
-    });
-    if (count > 0) *set = records;
-    return count;
+    }
+    int finish(ekva_pair ****set) {
+        if (count_ > 0) *set = records_;
+        return count_;
+    }
+    void discard() {
+        ekva_set_free(records_);
+        records_ = nullptr;
+        count_ = 0;
+    }
+
+private:
+    ekva_pair ***records_ = nullptr;
+    int count_ = 0, capacity_ = kSetCapacity;
+};
+
+// Pushes copies onto the caller's set, as ekva_set_push does.
+class Appender {
+public:
+    Appender(ekva_pair ****set, int count, int *capacity) : set_(set), start_(count), count_(count), capacity_(capacity) {}
+    bool store(ekva_pair **record) {
+        const int before = count_;
+        count_ = ekva_set_push(set_, record, count_, capacity_);
+        ekva_free(record);
+        return count_ != before;
+    }
+    int count() const { return count_; }
+    // Takes back what this load pushed (the set ends where it ended before).
+    void discard() {
+        if (!*set_) return;
+        for (int i = start_; i < count_ && (*set_)[i]; ++i) ekva_free((*set_)[i]);
+        if (start_ < count_) (*set_)[start_] = nullptr;
+        count_ = start_;
+    }
+
+private:
+    ekva_pair ****set_;
+    int start_, count_;
+    int *capacity_;
+};
+
+int to_set(ekva_pair ****set, const char *text, const char *class_name) {
+    if (!set) return 0;
+    NewSet records;
+    try {
+        for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
+    } catch (...) {
+        // no memory: the records stored so far stay
+    }
+    return records.finish(set);
 }
 
 int append_to_set(ekva_pair ****set, const char *text, const char *class_name, int count, int *capacity) {
     if (!set) return count;
-    for_each_record(text, class_name, [&](ekva_pair **record) {
-        const int before = count;
-        count = ekva_set_push(set, record, count, capacity);
-        ekva_free(record);
-        return count != before;
-    });
-    return count;
+    Appender records(set, count, capacity);
+    try {
+        for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
+    } catch (...) {
+    }
+    return records.count();
 }
 
-template <class Load>
-int from_file(const char *path, int unread, Load load) {
-    int len = 0;
-    char *text = file_read_all(path, &len);
-    if (!text) return unread;
-    text[len] = '\0';
-    const int result = load(text);
-    std::free(text);
-    return result;
+// A file is read piece by piece. An unreadable file (or a read error part
+// way) loads nothing: the set and the count stay as they were.
+int file_to_set(ekva_pair ****set, const char *path, const char *class_name) {
+    if (!set) return 0;
+    NewSet records;
+    bool read = false;
+    try {
+        read = for_each_piece(path, [&](const char *text) {
+            return for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
+        });
+    } catch (...) {
+        read = true;  // no memory: the records stored so far stay
+    }
+    if (!read) {
+        records.discard();
+        return 0;
+    }
+    return records.finish(set);
+}
+
+int file_append_to_set(ekva_pair ****set, const char *path, const char *class_name, int count, int *capacity) {
+    if (!set) return count;
+    Appender records(set, count, capacity);
+    bool read = false;
+    try {
+        read = for_each_piece(path, [&](const char *text) {
+            return for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
+        });
+    } catch (...) {
+        read = true;
+    }
+    if (!read) records.discard();
+    return records.count();
 }
 
 char *to_ldif(ekva_pair **record) {
@@ -183,14 +346,12 @@ extern "C" int ldif2ekva_set_append(ekva_pair ****set, const char *text, const c
 }
 
 extern "C" int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name) {
-    return ldif::from_file(path, 0, [&](const char *text) { return ldif2ekva_set(set, text, class_name); });
+    return ldif::file_to_set(set, path, class_name);
 }
 
 extern "C" int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *class_name, int count,
                                          int *capacity) {
-    return ldif::from_file(path, count, [&](const char *text) {
-        return ldif2ekva_set_append(set, text, class_name, count, capacity);
-    });
+    return ldif::file_append_to_set(set, path, class_name, count, capacity);
 }
 
 extern "C" char *ekva2ldif(ekva_pair **record) {

@@ -39,5 +39,12 @@ enum class Parsed { kLine, kEnd, kFailed };
 // kFailed: a base64 value that is malformed or decodes to nothing, or no
 // memory.
 Parsed parse_line(const char *cursor, Workspace &ws, Line &line, const char **next);
+Parsed parse_extent(const Extent &extent, Workspace &ws, Line &line);
+
+// Entry structure, as ldif_next_entry sees lines: the logical line with its
+// folds joined and one CR before its end removed (a view into the text, or
+// into scratch when it was folded); and whether it starts an entry.
+std::string_view entry_line(const Extent &extent, std::string &scratch);
+bool is_dn_line(std::string_view line);
 
 }  // namespace kestrin::ldif

@@ -17,17 +17,25 @@ namespace {
 constexpr size_t kMaxPath = 1999;
 constexpr std::string_view kFileScheme = "file://";
 
-// Appends the logical line without its folds, with every CR left out.
-void assemble(const Extent &e, std::string &out) {
+// The logical line without its folds (each LF and the blank after it).
+void join_folds(const Extent &e, std::string &out) {
     out.clear();
-    for (const char *p = e.begin; p < e.end; ++p) {
-        if (*p == '\r') continue;
-        if (*p == '\n') {  // a fold: the LF and the blank after it
-            ++p;
-            continue;
-        }
-        out += *p;
+    for (const char *p = e.begin; p < e.end;) {
+        const auto *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(e.end - p)));
+        const char *stop = lf ? lf : e.end;
+        out.append(p, static_cast<size_t>(stop - p));
+        p = lf ? lf + 2 : e.end;
     }
+}
+
+// The logical line without its folds and with every CR left out.
+void assemble(const Extent &e, std::string &out) {
+    if (e.folded) {
+        join_folds(e, out);
+    } else {
+        out.assign(e.begin, static_cast<size_t>(e.end - e.begin));
+    }
+    std::erase(out, '\r');
 }
 
 // Reads the file a reference names; an unreadable file gives no bytes.
@@ -78,6 +86,10 @@ Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **nex
     if (!cursor || !*cursor) return Parsed::kEnd;
     const Extent e = logical_line(cursor);
     *next = e.next;
+    return parse_extent(e, ws, out);
+}
+
+Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
     try {
         if (e.folded || line.find('\r') != std::string_view::npos) {
@@ -125,6 +137,18 @@ Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **nex
     }
 }
 
+bool is_dn_line(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
+
+std::string_view entry_line(const Extent &e, std::string &scratch) {
+    std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
+    if (e.folded) {
+        join_folds(e, scratch);
+        line = scratch;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
 }  // namespace kestrin::ldif
 
 namespace {
@@ -134,25 +158,8 @@ using namespace kestrin;
 // A malloc'd copy of bytes with a NUL after them.
 char *copy_bytes(std::string_view bytes) { return mem::duplicate(bytes); }
 
-bool is_dn_line(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
-
-// The logical line of an entry text: folds joined, one CR before its end removed.
-std::string_view entry_line(const ldif::Extent &e, std::string &scratch) {
-    std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
-    if (e.folded) {
-        scratch.clear();
-        for (const char *p = e.begin; p < e.end; ++p) {
-            if (*p == '\n') {
-                ++p;
-                continue;
-            }
-            scratch += *p;
-        }
-        line = scratch;
-    }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-}
+using ldif::entry_line;
+using ldif::is_dn_line;
 
 const char *next_entry(const char *cursor, char **entry, int *entry_len) {
     *entry = nullptr;

@@ -35,7 +35,7 @@ void advise_huge_pages(void *block, std::size_t size) {
 char *duplicate(std::string_view text) {
     char *copy = static_cast<char *>(allocate(text.size() + 1));
     if (!copy) return nullptr;
-    std::memcpy(copy, text.data(), text.size());
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
     return copy;
 }

@@ -70,6 +70,17 @@ TEST(Ldif2Ekva, OnePairPerLine) {
     EXPECT_EQ(pairs(rec.r), (V{"dn=cn=a", "cn=a", "mail=x", "mail=y", "#=#", "cn;binary=YWJj", "dn=second"}));
 }
 
+TEST(Ldif2Ekva, LargeEntriesGrowLikeEkvaAdd) {
+    std::string text = "dn: cn=big\n";
+    for (int i = 1; i < 120; ++i) text += "member: m" + std::to_string(i) + "\n";
+    Record rec(ldif2ekva(text.c_str(), 0));
+    ASSERT_NE(rec.r, nullptr);
+    EXPECT_STREQ(rec.r[0]->key, "#EKVA_10:200:3");
+    EXPECT_EQ(ekva_count(rec.r), 120);
+    EXPECT_EQ(ekva_add(&rec.r, "x", "y", EKVA_MULTI), 122);
+    EXPECT_STREQ(ekva_get_nth(rec.r, "member", 118), "m119");
+}
+
 TEST(Ldif2Ekva, FailedFirstLineIsReported) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(ldif2ekva("", 0), nullptr);
