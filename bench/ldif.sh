@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Reads one generated LDIF file of 100,000 entries (about 70 MB: folded lines,
+# base64 values, multi-valued attributes, a few 1 MB photos) with
+# ldif_file2ekva_set, with OpenLDAP's C reader and with python-ldap's
+# LDIFParser, in one run; prints the ratios and the peak memory.
+# Usage: bash bench/ldif.sh [ENTRIES]   (build first: cmake --build --preset default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+entries=${1:-100000}
+repeat=${REPEAT:-5}
+bin=build/bench
+file=/tmp/kestrin_ldif_bench_${entries}.ldif
+[ -f "$file" ] || "$bin/kestrin_ldif_gen" "$file" "$entries"
+size=$(stat -c %s "$file")
+cat "$file" > /dev/null
+
+read -r k_first k_best k_n < <("$bin/kestrin_ldif_load" "$file" "$repeat")
+peak=$( { /usr/bin/time -f '%M' "$bin/kestrin_ldif_load" "$file" 1 >/dev/null; } 2>&1 | tail -n 1)
+read -r t_first t_best t_n < <(GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$bin/kestrin_ldif_load" "$file" 1)
+echo "file: $file, $size bytes, $k_n entries"
+echo "ldif_file2ekva_set: first load ${k_first}s, best of $repeat ${k_best}s" \
+     "(first load with huge pages for malloc: ${t_first}s)"
+awk -v kb="$peak" -v size="$size" 'BEGIN { printf "peak memory: %.0f MiB = %.2f x the file (target <= 4)\n", kb / 1024, kb * 1024 / size }'
+
+if [ -x "$bin/kestrin_ldif_load_openldap" ]; then
+    read -r o_first o_best o_n < <("$bin/kestrin_ldif_load_openldap" "$file" "$repeat")
+    awk -v k="$k_best" -v o="$o_best" -v kf="$k_first" -v of="$o_first" 'BEGIN {
+        printf "OpenLDAP ldif_read_record + ldif_parse_line2: best %.4fs -> speed ratio %.2f (target >= 1)\n", o, o / k
+        printf "   first passes only: %.4fs vs %.4fs -> %.2f\n", of, kf, of / kf }'
+else
+    echo "OpenLDAP peer not built (install libldap-dev)"
+fi
+if /usr/bin/python3 -c 'import ldif' 2>/dev/null; then
+    read -r p_time p_n < <(/usr/bin/python3 bench/ldif_load_python.py "$file")
+    awk -v k="$k_best" -v p="$p_time" -v kf="$k_first" 'BEGIN {
+        printf "python-ldap LDIFParser: %.3fs -> %.1f x slower than the best load (target >= 20), %.1f x than the first\n", p, p / k, p / kf }'
+else
+    echo "python-ldap not installed (python3-ldap)"
+fi
