@@ -1,0 +1,136 @@
+// Helper of the interoperability test.
+//   helper make MANIFEST   prints an LDIF entry written by ekva2ldif and
+//                          writes the values it holds to MANIFEST
+//   helper dump FILE       reads FILE with ldif_file2ekva_set and, entry by
+//                          entry, with the entry queries; prints both readings
+// Every value is printed as base64 of its bytes, one "dn<TAB>attr<TAB>value"
+// line each, so that the test can compare them with python-ldap's reading.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/base64.h"
+#include "ldif/ldif.h"
+#include "util/file.h"
+
+namespace {
+
+std::string b64(const std::string &bytes) {
+    std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
+    const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), out.data(), out.size());
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+// "attr;binary" keys hold base64 text already; the reader added one ";binary".
+std::string attr_of(const std::string &key) {
+    const std::string suffix = ";binary";
+    if (key.size() > suffix.size() && key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0)
+        return key.substr(0, key.size() - suffix.size());
+    return key;
+}
+
+int make(const char *manifest_path) {
+    std::mt19937 rng(7);
+    std::string photo(3000, '\0');
+    for (auto &c : photo) c = static_cast<char>(rng());
+    photo[0] = '\0';
+    photo[1] = '\xff';
+    std::string description;
+    for (int i = 0; i < 40; ++i) description += "word" + std::to_string(i) + " ";
+    description += " trailing";
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"dn", "uid=ekva,ou=people,dc=example,dc=org"},
+        {"objectClass", "inetOrgPerson"},
+        {"uid", "ekva"},
+        {"cn", "J\xc3\xa9r\xc3\xb4me M\xc3\xbcller"},
+        {"sn", " Leading space"},
+        {"givenName", "trailing space "},
+        {"description", description},
+        {"jpegPhoto", photo},
+    };
+    ekva_pair **record = ekva_create_mode(8, EKVA_MULTI);
+    FILE *manifest = std::fopen(manifest_path, "w");
+    if (!record || !manifest) return 1;
+    for (const auto &[key, value] : values) {
+        if (key == "jpegPhoto")
+            ekva_add(&record, "jpegPhoto;binary", b64(value).c_str(), EKVA_MULTI);
+        else
+            ekva_add(&record, key.c_str(), value.c_str(), EKVA_MULTI);
+        if (key != "dn") std::fprintf(manifest, "%s\t%s\t%s\n", values[0].second.c_str(), key.c_str(), b64(value).c_str());
+    }
+    char *text = ekva2ldif(record);
+    if (!text) return 1;
+    std::fputs(text, stdout);
+    std::free(text);
+    ekva_free(record);
+    return std::fclose(manifest) == 0 ? 0 : 1;
+}
+
+void print_value(const char *reader, const std::string &dn, const std::string &attr, const std::string &value_b64) {
+    std::printf("%s\t%s\t%s\t%s\n", reader, dn.c_str(), attr.c_str(), value_b64.c_str());
+}
+
+int dump(const char *path) {
+    // 1. ldif_file2ekva_set
+    ekva_pair ***set = nullptr;
+    const int n = ldif_file2ekva_set(&set, path, nullptr);
+    for (int i = 0; i < n; ++i) {
+        const char *dn = ekva_get(set[i], "dn");
+        for (ekva_pair **p = set[i] + 1; *p; ++p) {
+            const std::string key = (*p)->key;
+            if (key == "dn" || key == "#" || !(*p)->value) continue;
+            const bool binary = attr_of(key) != key;
+            print_value("set", dn ? dn : "", attr_of(key), binary ? (*p)->value : b64((*p)->value));
+        }
+    }
+    // 2. The entry queries, entry by entry.
+    int len = 0;
+    char *text = file_read_all(path, &len);
+    if (!text) return 1;
+    text[len] = '\0';
+    const char *cursor = text;
+    char *entry = nullptr;
+    int entry_len = 0;
+    while ((cursor = ldif_next_entry(cursor, 0, &entry, &entry_len))) {
+        if (!entry) continue;
+        char *dn = nullptr;
+        const int dn_len = ldif_entry_get_attr(entry, entry_len, "dn", &dn, 1);
+        const std::string dn_text(dn ? dn : "", dn ? static_cast<size_t>(dn_len) : 0);
+        std::free(dn);
+        std::vector<std::string> seen;
+        ekva_pair **record = ldif2ekva(entry, entry_len);
+        for (ekva_pair **p = record ? record + 1 : nullptr; p && *p; ++p) {
+            const std::string attr = attr_of((*p)->key);
+            if (attr == "dn" || attr == "#") continue;
+            bool done = false;
+            for (const auto &s : seen) done = done || s == attr;
+            if (done) continue;
+            seen.push_back(attr);
+            const int count = ldif_entry_count_attr(entry, entry_len, attr.c_str());
+            for (int k = 1; k <= count; ++k) {
+                char *value = nullptr;
+                const int value_len = ldif_entry_get_attr(entry, entry_len, attr.c_str(), &value, k);
+                print_value("query", dn_text, attr, b64(std::string(value ? value : "", value ? static_cast<size_t>(value_len) : 0)));
+                std::free(value);
+            }
+        }
+        ekva_free(record);
+        std::free(entry);
+    }
+    std::free(text);
+    ekva_set_free(set);
+    return n > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "make") == 0) return make(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "dump") == 0) return dump(argv[2]);
+    std::fprintf(stderr, "usage: %s make MANIFEST | dump FILE\n", argv[0]);
+    return 2;
+}
