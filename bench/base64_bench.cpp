@@ -9,6 +9,7 @@
 
 #include "codec/base64.h"
 #include "codec/base64_internal.h"
+#include "codec/cpu_internal.h"
 #include "ldif/ldif.h"
 
 namespace {
@@ -53,7 +54,7 @@ void BM_Encode(benchmark::State &state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * src.size()));
-    state.SetLabel(portable ? "portable" : kestrin::base64::cpu_has_avx2() ? "avx2" : "portable");
+    state.SetLabel(portable ? "portable" : kestrin::cpu::has_avx2() ? "avx2" : "portable");
 }
 
 void BM_Decode(benchmark::State &state) {

@@ -18,6 +18,7 @@
 
 #include "codec/hex.h"
 #include "codec/sha1.h"
+#include "codec/cpu_internal.h"
 #include "codec/sha1_internal.h"
 
 namespace {
@@ -168,7 +169,7 @@ int main(int argc, char **argv) {
     std::remove("/tmp/kestrin_digest_bench.bin");
     const double buffer = rate(reporter, "BM_Sha1Buffer/0"), ossl_buffer = rate(reporter, "BM_OpenSslBuffer");
     const double file = rate(reporter, "BM_Sha1File"), ossl_file = rate(reporter, "BM_OpenSslFile");
-    std::printf("\nSHA extensions: %s\n", kestrin::sha1::cpu_has_sha_extensions() ? "yes" : "no");
+    std::printf("\nSHA extensions: %s\n", kestrin::cpu::has_sha() ? "yes" : "no");
     if (ossl_buffer > 0) std::printf("sha1_buffer / OpenSSL: %.2f (target >= 0.90)\n", buffer / ossl_buffer);
     if (ossl_file > 0) std::printf("sha1_file   / OpenSSL: %.2f (target >= 0.90)\n", file / ossl_file);
     if (coreutils > 0)

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "util/alloc_internal.h"  // huge-page advice for large buffers
+#include "util/fd_internal.h"
 
 namespace {
 
@@ -27,24 +27,8 @@ enum Status {
     kTooLarge = -8,
 };
 
-// Closes the descriptor on scope exit without disturbing errno.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using kestrin::fd::Fd;
+using kestrin::fd::free_keeping_errno;
 
 // The result of one read: either a buffer of count + 1 bytes, or a status.
 struct Read {
@@ -52,49 +36,11 @@ struct Read {
     long status = 0;
 };
 
-void free_keep_errno(void *p) {
-    const int saved = errno;
-    std::free(p);
-    errno = saved;
-}
-
-// Reads up to n bytes, retrying on interruption and short reads; returns the
-// bytes read (fewer only at the end of the data) or -1 on a read error.
-long read_full(int fd, char *dst, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::read(fd, dst + done, n - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<long>(done);
-}
-
-bool write_full(int fd, const char *src, size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, src, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        src += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // Reads exactly size bytes from fd into a new buffer of size + 1 bytes.
 Read read_known_size(int fd, size_t size) {
     if (size == 0) return {};
-    char *data = static_cast<char *>(std::malloc(size + 1));
-    if (!data) return {nullptr, kNoBuffer};
-    kestrin::mem::advise_huge_pages(data, size + 1);
-    const long got = read_full(fd, data, size);
-    if (got != static_cast<long>(size)) {
-        if (got >= 0) errno = EIO;  // the data ended early: the file shrank
-        free_keep_errno(data);
-        return {nullptr, kShortRead};
-    }
+    char *data = kestrin::fd::read_exact(fd, size, 1);
+    if (!data) return {nullptr, errno == ENOMEM ? kNoBuffer : kShortRead};
     return {data, static_cast<long>(size)};
 }
 
@@ -136,13 +82,13 @@ long copy_to_spool(int fd, int spool) {
             total = kTooLarge;
             break;
         }
-        if (!write_full(spool, chunk, static_cast<size_t>(got))) {
+        if (!kestrin::fd::write_full(spool, chunk, static_cast<size_t>(got))) {
             total = kShortWrite;
             break;
         }
         total += got;
     }
-    free_keep_errno(chunk);
+    free_keeping_errno(chunk);
     return total;
 }
 

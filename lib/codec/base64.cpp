@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "codec/base64_internal.h"
+#include "codec/cpu_internal.h"
 
 namespace kestrin::base64 {
 namespace {
@@ -55,18 +56,10 @@ int finish_after_padding(const char *rest, const char *end, const unsigned char 
     return t > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(t);
 }
 
-GroupEncoder pick_encoder() { return cpu_has_avx2() ? encode_groups_avx2 : encode_groups_portable; }
-BulkDecoder pick_decoder() { return cpu_has_avx2() ? decode_bulk_avx2 : decode_bulk_portable; }
+GroupEncoder pick_encoder() { return cpu::has_avx2() ? encode_groups_avx2 : encode_groups_portable; }
+BulkDecoder pick_decoder() { return cpu::has_avx2() ? decode_bulk_avx2 : decode_bulk_portable; }
 
 }  // namespace
-
-bool cpu_has_avx2() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 
 void encode_groups_portable(const unsigned char *src, size_t n, char *out) {
     for (size_t i = 0; i < n; i += 3, out += 4) encode_group(src + i, out);

@@ -30,8 +30,6 @@ size_t decode_bulk_portable(const char *text, size_t len, unsigned char *out,
 size_t decode_bulk_avx2(const char *text, size_t len, unsigned char *out,
                         size_t room, size_t *written);
 
-bool cpu_has_avx2();
-
 // The public operations with an explicit kernel choice.
 int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, char *out,
                 size_t out_size);

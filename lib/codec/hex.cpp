@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/cpu_internal.h"
 #include "util/alloc_internal.h"
 
 namespace kestrin::hex {
@@ -29,14 +30,6 @@ constexpr std::array<unsigned char, 256> make_values() {
     return v;
 }
 constexpr auto kValues = make_values();
-
-bool cpu_has_avx2() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 
 void encode_scalar(const unsigned char *data, size_t len, char *out) {
     for (size_t i = 0; i < len; ++i) {
@@ -103,7 +96,7 @@ char *encode(const unsigned char *data, size_t len) {
     char *out = static_cast<char *>(mem::allocate(2 * len + 1));
     if (!out) return nullptr;
     mem::advise_huge_pages(out, 2 * len + 1);
-    const size_t done = cpu_has_avx2() ? encode_avx2(data, len, out) : 0;
+    const size_t done = cpu::has_avx2() ? encode_avx2(data, len, out) : 0;
     encode_scalar(data + done, len - done, out + 2 * done);
     out[2 * len] = '\0';
     return out;
@@ -118,7 +111,7 @@ size_t decode(const char *text, unsigned char **out) {
     if (!bytes) return 0;
     mem::advise_huge_pages(bytes, n);
     *out = bytes;
-    size_t done = cpu_has_avx2() ? decode_avx2(text, n, bytes) : 0;
+    size_t done = cpu::has_avx2() ? decode_avx2(text, n, bytes) : 0;
     done += decode_scalar(text + 2 * done, n - done, bytes + done);
     if (done == n) return n;
     std::memset(bytes + done, 0x41, n - done);  // what a failed decode leaves

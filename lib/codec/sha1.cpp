@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "codec/cpu_internal.h"
 #include "codec/sha1_internal.h"
 
 namespace kestrin::sha1 {
@@ -90,19 +91,7 @@ void compress_portable(uint32_t state[5], const unsigned char *data, size_t bloc
 #undef KESTRIN_SHA1_CH
 #undef KESTRIN_SHA1_W
 
-bool cpu_has_sha_extensions() {
-    static const bool has = [] {
-        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-        if (!__builtin_cpu_supports("sse4.1") || !__builtin_cpu_supports("ssse3")) return false;
-        __asm__("cpuid" : "=a"(eax), "=b"(ebx), "=c"(ecx), "=d"(edx) : "a"(0), "c"(0));
-        if (eax < 7) return false;
-        __asm__("cpuid" : "=a"(eax), "=b"(ebx), "=c"(ecx), "=d"(edx) : "a"(7), "c"(0));
-        return ((ebx >> 29) & 1) != 0;  // leaf 7, EBX bit 29: SHA
-    }();
-    return has;
-}
-
-BlockKernel best_kernel() { return cpu_has_sha_extensions() ? compress_shani : compress_portable; }
+BlockKernel best_kernel() { return cpu::has_sha() ? compress_shani : compress_portable; }
 
 void force_portable(bool portable) { portable_forced = portable; }
 

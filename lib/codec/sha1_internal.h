@@ -12,7 +12,6 @@ using BlockKernel = void (*)(uint32_t state[5], const unsigned char *data, size_
 void compress_portable(uint32_t state[5], const unsigned char *data, size_t blocks);
 void compress_shani(uint32_t state[5], const unsigned char *data, size_t blocks);
 
-bool cpu_has_sha_extensions();
 BlockKernel best_kernel();
 
 // Test hook: forces the portable kernel (true) or the best one (false).

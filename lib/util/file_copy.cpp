@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/fd_internal.h"
 #include "util/file.h"
 
 namespace kestrin::file {
@@ -15,38 +16,7 @@ namespace {
 
 constexpr size_t kChunk = 1 << 16;
 
-// Closes a descriptor on scope exit, keeping errno.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-        fd_ = -1;
-    }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closes now and reports whether the close succeeded (it can carry a
-    // deferred write error).
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
+using fd::Fd;
 
 bool same_file(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -56,17 +26,6 @@ bool same_file(const struct stat &a, const struct stat &b) {
 bool names_file(const char *path, const struct stat &st) {
     struct stat other {};
     return path && ::stat(path, &other) == 0 && same_file(other, st);
-}
-
-bool write_full(int fd, const char *p, size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
 }
 
 // Copies in to out until the end of in. Returns the bytes copied, or -1 on
@@ -83,7 +42,7 @@ long copy_fd(int in, int out) {
             errno = EFBIG;
             return -1;
         }
-        if (!write_full(out, chunk, static_cast<size_t>(got))) return -1;
+        if (!fd::write_full(out, chunk, static_cast<size_t>(got))) return -1;
         total += got;
     }
 }

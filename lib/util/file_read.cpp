@@ -13,6 +13,7 @@
 
 #include "ekva/strlist.h"
 #include "util/alloc_internal.h"
+#include "util/fd_internal.h"
 #include "util/file.h"
 #include "util/file_internal.h"
 
@@ -21,63 +22,17 @@ namespace {
 
 constexpr size_t kLimit = static_cast<size_t>(INT_MAX);  // sizes of 2 GiB or more are refused
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-void free_keeping_errno(void *p) {
-    const int saved = errno;
-    std::free(p);
-    errno = saved;
-}
-
-// Reads into buffer until it is full or the data ends; the bytes read, or
-// -1 on a read error.
-long fill(int fd, char *buffer, size_t room) {
-    size_t done = 0;
-    while (done < room) {
-        const ssize_t got = ::read(fd, buffer + done, room - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<long>(done);
-}
-
-char *read_regular(int fd, size_t size, size_t spare, size_t *out_size) {
-    char *buffer = static_cast<char *>(mem::allocate(size + spare));
-    if (!buffer) return nullptr;
-    mem::advise_huge_pages(buffer, size + spare);
-    const long got = fill(fd, buffer, size);
-    if (got != static_cast<long>(size)) {
-        if (got >= 0) errno = EIO;  // the file shrank while it was read
-        free_keeping_errno(buffer);
-        return nullptr;
-    }
-    *out_size = size;
+char *read_regular(int file, size_t size, size_t spare, size_t *out_size) {
+    char *buffer = fd::read_exact(file, size, spare);
+    if (buffer) *out_size = size;
     return buffer;
 }
 
-char *read_stream(int fd, size_t spare, size_t *out_size) {
+char *read_stream(int file, size_t spare, size_t *out_size) {
     size_t room = 65536, size = 0;
     char *buffer = static_cast<char *>(mem::allocate(room + spare));
     while (buffer) {
-        const long got = fill(fd, buffer + size, room - size);
+        const long got = fd::read_full(file, buffer + size, room - size);
         if (got < 0) break;
         size += static_cast<size_t>(got);
         if (size < room) {
@@ -93,7 +48,7 @@ char *read_stream(int fd, size_t spare, size_t *out_size) {
         if (!grown) break;
         buffer = grown;
     }
-    free_keeping_errno(buffer);
+    fd::free_keeping_errno(buffer);
     return nullptr;
 }
 
@@ -105,20 +60,20 @@ char *read_whole(const char *path, size_t spare, size_t *size) {
         errno = EINVAL;
         return nullptr;
     }
-    const Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return nullptr;
+    const fd::Fd file(::open(path, O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return nullptr;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return nullptr;
+    if (::fstat(file.get(), &st) != 0) return nullptr;
     if (S_ISDIR(st.st_mode)) {
         errno = EISDIR;
         return nullptr;
     }
-    if (!S_ISREG(st.st_mode)) return read_stream(fd.get(), spare, size);
+    if (!S_ISREG(st.st_mode)) return read_stream(file.get(), spare, size);
     if (static_cast<unsigned long long>(st.st_size) > kLimit) {
         errno = EFBIG;
         return nullptr;
     }
-    return read_regular(fd.get(), static_cast<size_t>(st.st_size), spare, size);
+    return read_regular(file.get(), static_cast<size_t>(st.st_size), spare, size);
 }
 
 }  // namespace kestrin::file

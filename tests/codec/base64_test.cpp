@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/base64_internal.h"
+#include "codec/cpu_internal.h"
 
 namespace {
 
@@ -186,7 +187,7 @@ std::string random_text(std::mt19937 &rng, size_t len) {
 TEST(Base64Kernels, AgreeWithReferenceDecoder) {
     std::mt19937 rng(12345);
     std::vector<BulkDecoder> kernels{decode_bulk_portable};
-    if (cpu_has_avx2()) kernels.push_back(decode_bulk_avx2);
+    if (kestrin::cpu::has_avx2()) kernels.push_back(decode_bulk_avx2);
     for (int round = 0; round < 4000; ++round) {
         const size_t len = static_cast<size_t>(rng() % 300);
         std::string text = random_text(rng, len);
@@ -210,7 +211,7 @@ TEST(Base64Kernels, AgreeWithReferenceDecoder) {
 
 // Every single byte value in every position of a bulk block.
 TEST(Base64Kernels, ClassifyEveryByteLikeThePortablePath) {
-    if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+    if (!kestrin::cpu::has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
     for (int c = 1; c < 256; ++c) {
         for (size_t pos = 0; pos < 32; pos += 7) {
             std::string text(64, 'A');
@@ -224,7 +225,7 @@ TEST(Base64Kernels, ClassifyEveryByteLikeThePortablePath) {
 }
 
 TEST(Base64Kernels, EncodersAgree) {
-    if (!cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+    if (!kestrin::cpu::has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
     std::mt19937 rng(7);
     for (size_t len = 0; len < 400; ++len) {
         std::vector<unsigned char> src(len);
