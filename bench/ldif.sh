@@ -18,8 +18,9 @@ read -r k_first k_best k_n < <("$bin/kestrin_ldif_load" "$file" "$repeat")
 peak=$( { /usr/bin/time -f '%M' "$bin/kestrin_ldif_load" "$file" 1 >/dev/null; } 2>&1 | tail -n 1)
 read -r t_first t_best t_n < <(GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$bin/kestrin_ldif_load" "$file" 1)
 echo "file: $file, $size bytes, $k_n entries"
-echo "ldif_file2ekva_set: first load ${k_first}s, best of $repeat ${k_best}s" \
+echo "ldif_file2ekva_set: first load in a fresh process ${k_first}s, best of $repeat loads ${k_best}s" \
      "(first load with huge pages for malloc: ${t_first}s)"
+echo "   (a fresh process pays a page fault per 4 KiB of the records; later loads reuse the memory)"
 awk -v kb="$peak" -v size="$size" 'BEGIN { printf "peak memory: %.0f MiB = %.2f x the file (target <= 4)\n", kb / 1024, kb * 1024 / size }'
 
 if [ -x "$bin/kestrin_ldif_load_openldap" ]; then
