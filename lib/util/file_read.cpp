@@ -60,7 +60,9 @@ char *read_whole(const char *path, size_t spare, size_t *size) {
         errno = EINVAL;
         return nullptr;
     }
-    const fd::Fd file(::open(path, O_RDONLY | O_CLOEXEC));
+    // Opened without waiting: a FIFO that no writer has open would block the
+    // open itself forever; read, it just ends at once.
+    const fd::Fd file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) return nullptr;
     struct stat st {};
     if (::fstat(file.get(), &st) != 0) return nullptr;
@@ -68,7 +70,12 @@ char *read_whole(const char *path, size_t spare, size_t *size) {
         errno = EISDIR;
         return nullptr;
     }
-    if (!S_ISREG(st.st_mode)) return read_stream(file.get(), spare, size);
+    if (!S_ISREG(st.st_mode)) {
+        // Reads of a stream wait for its writers again.
+        const int flags = ::fcntl(file.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) return nullptr;
+        return read_stream(file.get(), spare, size);
+    }
     if (static_cast<unsigned long long>(st.st_size) > kLimit) {
         errno = EFBIG;
         return nullptr;

@@ -66,14 +66,30 @@ TEST_F(FileRead, AllOfAFile) {
 }
 
 TEST_F(FileRead, PipesAndLargeFilesRefused) {
-    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    // A pipe, named through /proc, with a writer that outlasts the pipe buffer.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
     const std::string big(200000, 'p');
-    std::thread writer([&] { std::ofstream(dir + "/fifo") << big; });
+    std::thread writer([&] {
+        for (size_t off = 0; off < big.size();) {
+            const ssize_t w = write(fds[1], big.data() + off, big.size() - off);
+            if (w <= 0) break;
+            off += static_cast<size_t>(w);
+        }
+        close(fds[1]);
+    });
     int len = 0;
-    char *data = file_read_all((dir + "/fifo").c_str(), &len);
+    char *data = file_read_all(("/proc/self/fd/" + std::to_string(fds[0])).c_str(), &len);
     writer.join();
+    close(fds[0]);
     EXPECT_EQ(len, 200000);
     EXPECT_EQ(std::string(data, static_cast<size_t>(len)), big);
+    std::free(data);
+    // A FIFO that nobody writes to reads as empty instead of blocking.
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    data = file_read_all((dir + "/fifo").c_str(), &len);
+    EXPECT_NE(data, nullptr);
+    EXPECT_EQ(len, 0);
     std::free(data);
     const std::string sparse = file("sparse", "");
     ASSERT_EQ(truncate(sparse.c_str(), 2147483648LL), 0);
