@@ -5,13 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <new>
 
 #include "codec/base64.h"
 #include "ekva/ekva_internal.h"
@@ -25,6 +24,11 @@ namespace {
 
 constexpr int kRecordCapacity = 50;
 constexpr int kSetCapacity = 50;
+
+void report_unparsable_first_line() {
+    std::fputs("ldif2ekva: failed to parse ldif buffer\n", stderr);
+    std::fflush(stderr);
+}
 
 // Adds one parsed line to the record: bytes as base64 text under
 // "<name>;binary", text as it is. False when memory ran out.
@@ -51,8 +55,7 @@ ekva_pair **to_record(const char *text) {
     const char *cursor = text;
     Parsed parsed = parse_line(cursor, ws, line, &cursor);
     if (parsed != Parsed::kLine) {
-        std::fputs("ldif2ekva: failed to parse ldif buffer\n", stderr);
-        std::fflush(stderr);
+        report_unparsable_first_line();
         return nullptr;
     }
     // A later line that cannot be parsed ends the record quietly.
@@ -117,8 +120,7 @@ bool for_each_record(const char *cursor, const char *class_name, Store store) {
             if (parse_extent(e, ws, line) != Parsed::kLine) {
                 // A bad first line drops the entry; a later one ends its pairs.
                 if (first) {
-                    std::fputs("ldif2ekva: failed to parse ldif buffer\n", stderr);
-                    std::fflush(stderr);
+                    report_unparsable_first_line();
                     ekva_free(record.release());
                 }
                 adding = false;
