@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <new>
+#include <optional>
 
 #include "codec/base64.h"
 #include "ekva/ekva_internal.h"
@@ -105,33 +106,27 @@ bool for_each_record(const char *cursor, const char *class_name, Store store) {
     Line line;
     std::string scratch, key, encoded;
     while (*cursor) {
-        Extent e = logical_line(cursor);
-        if (!is_dn_line(entry_line(e, scratch))) {  // blank lines and lines before dn:
-            cursor = e.next;
-            continue;
-        }
-        ekva::RecordBuilder record(kRecordCapacity, EKVA_MULTI);
-        bool adding = record.ok(), first = true;
-        for (; *cursor; first = false) {
-            e = logical_line(cursor);
-            cursor = e.next;
-            if (entry_line(e, scratch).empty()) break;  // the blank line ends the entry
-            if (!adding) continue;
+        std::optional<ekva::RecordBuilder> record;
+        bool adding = false, started = false;
+        cursor = walk_entry(cursor, scratch, started, [&](const Extent &e, std::string_view) {
+            const bool first = !record;
+            if (first) adding = record.emplace(kRecordCapacity, EKVA_MULTI).ok();
+            if (!adding) return;
             if (parse_extent(e, ws, line) != Parsed::kLine) {
                 // A bad first line drops the entry; a later one ends its pairs.
                 if (first) {
                     report_unparsable_first_line();
-                    ekva_free(record.release());
+                    ekva_free(record->release());
                 }
                 adding = false;
-                continue;
+                return;
             }
-            if (!add_line(record, line, key, encoded)) {
-                ekva_free(record.release());  // no memory: the entry is dropped
+            if (!add_line(*record, line, key, encoded)) {
+                ekva_free(record->release());  // no memory: the entry is dropped
                 adding = false;
             }
-        }
-        ekva_pair **built = record.release();
+        });
+        ekva_pair **built = started ? record->release() : nullptr;
         if (!built) continue;
         if (!passes_filter(built, class_name)) {
             ekva_free(built);

@@ -47,4 +47,24 @@ Parsed parse_extent(const Extent &extent, Workspace &ws, Line &line);
 std::string_view entry_line(const Extent &extent, std::string &scratch);
 bool is_dn_line(std::string_view line);
 
+// Walks one entry as ldif_next_entry cuts it: lines before the first dn:
+// line are skipped, and from that line on each line goes to
+// on_line(extent, line) until a blank line (consumed) or the end of the text.
+// Returns the cursor after what was consumed; `started` tells whether an
+// entry was met (false when a blank line came first or the text ended).
+template <class OnLine>
+const char *walk_entry(const char *cursor, std::string &scratch, bool &started, OnLine on_line) {
+    started = false;
+    while (*cursor) {
+        const Extent e = logical_line(cursor);
+        const std::string_view line = entry_line(e, scratch);
+        cursor = e.next;
+        if (line.empty()) break;
+        if (!started && !is_dn_line(line)) continue;
+        started = true;
+        on_line(e, line);
+    }
+    return cursor;
+}
+
 }  // namespace kestrin::ldif

@@ -167,20 +167,11 @@ const char *next_entry(const char *cursor, char **entry, int *entry_len) {
     if (!cursor || !*cursor) return nullptr;
     std::string text, scratch;
     bool started = false;
-    while (*cursor) {
-        const ldif::Extent e = ldif::logical_line(cursor);
-        const std::string_view line = entry_line(e, scratch);
-        cursor = e.next;
-        if (line.empty()) {
-            if (started) break;
-            return cursor;  // a blank line before any dn: line
-        }
-        if (!started && !is_dn_line(line)) continue;
-        started = true;
+    cursor = ldif::walk_entry(cursor, scratch, started, [&text](const ldif::Extent &, std::string_view line) {
         text.append(line);
         text += '\n';
-    }
-    if (!started) return cursor;
+    });
+    if (!started) return cursor;  // a blank line before any dn: line, or the end
     if (text.size() > static_cast<size_t>(INT_MAX)) return nullptr;
     *entry = copy_bytes(text);
     if (!*entry) return nullptr;
