@@ -10,6 +10,7 @@
 
 #include "ekva/strlist.h"
 #include "util/alloc_internal.h"
+#include "util/line_internal.h"
 
 namespace kestrin::csv {
 namespace {
@@ -149,26 +150,11 @@ extern "C" const char *csv_next_record(const char *pos, int max_len, char sep, c
 
 extern "C" char **csv_read_record(FILE *stream, char sep, int skip_bom) {
     if (!stream || std::feof(stream)) return nullptr;
-    char *buffer = nullptr;
-    size_t room = 0;
-    const ssize_t got = getline(&buffer, &room, stream);
-    if (got <= 0) {
-        std::free(buffer);
-        return nullptr;
-    }
-    std::string_view line(buffer, static_cast<size_t>(got));
-    if (line == "\n" || line == "\r\n") {  // a blank line: consumed, nothing returned
-        std::free(buffer);
-        return nullptr;
-    }
-    if (line.back() == '\n') {
-        line.remove_suffix(1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    }
-    if (skip_bom && line.size() > 3 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-    // The line is text: it ends at its first NUL, as any line of this module.
-    line = line.substr(0, std::min(line.size(), std::strlen(line.data())));
-    char **fields = csv::parse_to_list(line, sep);
-    std::free(buffer);
-    return fields;
+    line::Reader reader;
+    std::string_view raw;
+    if (!reader.next(stream, raw)) return nullptr;
+    std::string_view text = line::without_line_end(raw);
+    if (text.empty()) return nullptr;  // a blank line: consumed, nothing returned
+    if (skip_bom && text.size() > 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    return csv::parse_to_list(line::as_text(text), sep);
 }

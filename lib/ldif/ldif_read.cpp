@@ -10,6 +10,7 @@
 #include "ldif/ldif_internal.h"
 #include "util/alloc_internal.h"
 #include "util/file_internal.h"
+#include "util/line_internal.h"
 
 namespace kestrin::ldif {
 namespace {
@@ -179,32 +180,19 @@ const char *next_entry(const char *cursor, char **entry, int *entry_len) {
     return cursor;
 }
 
-// One physical line of any length, without its LF and one CR before it.
-// False at the end of the stream or on a read error.
-bool read_physical_line(FILE *stream, char *&buffer, size_t &room, std::string_view &line) {
-    const ssize_t got = getline(&buffer, &room, stream);
-    if (got <= 0) return false;
-    line = std::string_view(buffer, static_cast<size_t>(got));
-    if (line.back() == '\n') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return true;
-}
-
-struct LineBuffer {
-    char *data = nullptr;
-    size_t room = 0;
-    ~LineBuffer() { std::free(data); }
-};
-
 char *read_entry(FILE *stream) {
     if (!stream || std::feof(stream)) return nullptr;
-    LineBuffer buffer;
+    line::Reader reader;
     std::string text;
     bool started = false;
-    std::string_view line;
+    std::string_view raw;
     // The end of the stream (or a read error) inside an entry delivers the
     // lines gathered as the last entry.
-    while (read_physical_line(stream, buffer.data, buffer.room, line)) {
+    while (reader.next(stream, raw)) {
+        // One LF, then one CR, is removed (also from a last line without LF).
+        std::string_view line = raw;
+        if (line.back() == '\n') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) {
             if (started) break;
             return nullptr;  // a blank line before any dn: line (consumed)

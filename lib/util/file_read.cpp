@@ -16,6 +16,7 @@
 #include "util/fd_internal.h"
 #include "util/file.h"
 #include "util/file_internal.h"
+#include "util/line_internal.h"
 
 namespace kestrin::file {
 namespace {
@@ -142,9 +143,7 @@ extern "C" char **file_read_lines(const char *path, int *count) {
         for (size_t start = 0; ok && start < size;) {
             const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
             const size_t end = lf ? static_cast<size_t>(lf - data) : size;
-            // A line is text: it ends at its first NUL byte.
-            line.assign(data + start, end - start);
-            line.resize(std::strlen(line.c_str()));
+            line.assign(line::as_text({data + start, end - start}));
             const int before = n;
             n = strlist_push(&lines, line.c_str(), n, &capacity);
             ok = n != before;
@@ -164,26 +163,14 @@ extern "C" char **file_read_lines(const char *path, int *count) {
 
 extern "C" char **stream_read_words(FILE *stream) {
     if (!stream || std::feof(stream)) return nullptr;
-    char *buffer = nullptr;
-    size_t room = 0;
-    const ssize_t got = getline(&buffer, &room, stream);
-    char **words = nullptr;
-    if (got > 0) {
-        std::string_view line(buffer, static_cast<size_t>(got));
-        const bool blank = line == "\n" || line == "\r\n";
-        if (line.back() == '\n') {
-            line.remove_suffix(1);
-            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        }
-        line = line.substr(0, std::min(line.size(), std::strlen(buffer)));  // text ends at a NUL
-        if (!blank && !line.empty()) {
-            try {
-                words = words_of(line);
-            } catch (...) {
-                words = nullptr;
-            }
-        }
+    line::Reader reader;
+    std::string_view raw;
+    if (!reader.next(stream, raw)) return nullptr;
+    const std::string_view text = line::as_text(line::without_line_end(raw));
+    if (text.empty()) return nullptr;  // a blank line (or one that begins with a NUL)
+    try {
+        return words_of(text);
+    } catch (...) {
+        return nullptr;
     }
-    std::free(buffer);
-    return words;
 }

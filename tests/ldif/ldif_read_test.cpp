@@ -242,6 +242,11 @@ TEST_F(ReadEntry, KeepsFoldsAndDropsCarriageReturns) {
     EXPECT_TRUE(std::feof(stream));
 }
 
+TEST_F(ReadEntry, OneCarriageReturnIsRemovedAfterTheLineFeed) {
+    open("dn: a\ncn: b\r\r\nsn: c\r");
+    EXPECT_EQ(next(), "dn: a\ncn: b\r\nsn: c\n");
+}
+
 TEST_F(ReadEntry, LongLinesArriveWhole) {
     const std::string long_value(510 - 4, 'x'), longer(5000, 'y');
     open("dn: a\nd: " + long_value + "\nphoto: " + longer + "\nsn: z\n\n");
