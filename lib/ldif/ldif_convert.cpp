@@ -108,11 +108,13 @@ bool for_each_record(const char *cursor, const char *class_name, Store store) {
     while (*cursor) {
         std::optional<ekva::RecordBuilder> record;
         bool adding = false, started = false;
-        cursor = walk_entry(cursor, scratch, started, [&](const Extent &e, std::string_view) {
+        cursor = walk_entry(cursor, scratch, started, [&](std::string_view entry_line) {
             const bool first = !record;
             if (first) adding = record.emplace(kRecordCapacity, EKVA_MULTI).ok();
             if (!adding) return;
-            if (parse_extent(e, ws, line) != Parsed::kLine) {
+            // The entry line has its folds joined already; parsing it reads
+            // the same line as parsing the text would.
+            if (parse_joined(entry_line, ws, line) != Parsed::kLine) {
                 // A bad first line drops the entry; a later one ends its pairs.
                 if (first) {
                     report_unparsable_first_line();

@@ -25,8 +25,10 @@ struct Line {
     bool binary = false;
 };
 
-// Reused storage of a walk: the assembled line, decoded or file bytes.
+// Reused storage of a walk: the line with its folds joined, the line
+// without its CRs, decoded or file bytes.
 struct Workspace {
+    std::string folded;
     std::string line;
     std::string value;
 };
@@ -40,6 +42,8 @@ enum class Parsed { kLine, kEnd, kFailed };
 // memory.
 Parsed parse_line(const char *cursor, Workspace &ws, Line &line, const char **next);
 Parsed parse_extent(const Extent &extent, Workspace &ws, Line &line);
+// The same for a logical line whose folds are already joined (CRs may remain).
+Parsed parse_joined(std::string_view line, Workspace &ws, Line &out);
 
 // Entry structure, as ldif_next_entry sees lines: the logical line with its
 // folds joined and one CR before its end removed (a view into the text, or
@@ -48,8 +52,8 @@ std::string_view entry_line(const Extent &extent, std::string &scratch);
 bool is_dn_line(std::string_view line);
 
 // Walks one entry as ldif_next_entry cuts it: lines before the first dn:
-// line are skipped, and from that line on each line goes to
-// on_line(extent, line) until a blank line (consumed) or the end of the text.
+// line are skipped, and from that line on each line (as entry_line gives it)
+// goes to on_line(line) until a blank line (consumed) or the end of the text.
 // Returns the cursor after what was consumed; `started` tells whether an
 // entry was met (false when a blank line came first or the text ended).
 template <class OnLine>
@@ -62,7 +66,7 @@ const char *walk_entry(const char *cursor, std::string &scratch, bool &started, 
         if (line.empty()) break;
         if (!started && !is_dn_line(line)) continue;
         started = true;
-        on_line(e, line);
+        on_line(line);
     }
     return cursor;
 }

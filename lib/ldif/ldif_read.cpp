@@ -29,16 +29,6 @@ void join_folds(const Extent &e, std::string &out) {
     }
 }
 
-// The logical line without its folds and with every CR left out.
-void assemble(const Extent &e, std::string &out) {
-    if (e.folded) {
-        join_folds(e, out);
-    } else {
-        out.assign(e.begin, static_cast<size_t>(e.end - e.begin));
-    }
-    std::erase(out, '\r');
-}
-
 // Reads the file a reference names; an unreadable file gives no bytes.
 void read_reference(std::string_view text, std::string &out) {
     out.clear();
@@ -93,8 +83,21 @@ Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **nex
 Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
     try {
-        if (e.folded || line.find('\r') != std::string_view::npos) {
-            assemble(e, ws.line);
+        if (e.folded) {
+            join_folds(e, ws.folded);
+            line = ws.folded;
+        }
+    } catch (...) {
+        return Parsed::kFailed;
+    }
+    return parse_joined(line, ws, out);
+}
+
+Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
+    try {
+        if (line.find('\r') != std::string_view::npos) {  // every CR is left out
+            ws.line.assign(line);
+            std::erase(ws.line, '\r');
             line = ws.line;
         }
         out = Line{};
@@ -168,7 +171,7 @@ const char *next_entry(const char *cursor, char **entry, int *entry_len) {
     if (!cursor || !*cursor) return nullptr;
     std::string text, scratch;
     bool started = false;
-    cursor = ldif::walk_entry(cursor, scratch, started, [&text](const ldif::Extent &, std::string_view line) {
+    cursor = ldif::walk_entry(cursor, scratch, started, [&text](std::string_view line) {
         text.append(line);
         text += '\n';
     });
