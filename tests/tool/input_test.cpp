@@ -1,6 +1,7 @@
 #include "input.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,33 @@ TEST(InputStdin, ReadsPipesOfEverySizeAndLeavesNoFile) {
         const std::string bytes = random_bytes(n, 11);
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
+        std::thread writer([&] {
+            size_t off = 0;
+            while (off < bytes.size()) {
+                const ssize_t w = write(fds[1], bytes.data() + off, bytes.size() - off);
+                if (w <= 0) break;
+                off += static_cast<size_t>(w);
+            }
+            close(fds[1]);
+        });
+        const Read r = read_stdin_from(fds[0]);
+        writer.join();
+        close(fds[0]);
+        EXPECT_EQ(r.length, static_cast<int>(n));
+        EXPECT_EQ(r.has_buffer, n > 0);
+        EXPECT_EQ(r.bytes, bytes);
+    }
+    EXPECT_EQ(spool_files(), before);
+}
+
+// A socket cannot be spliced into a file: its data goes through the chunk
+// copy instead.
+TEST(InputStdin, ReadsSocketsThroughTheChunkCopy) {
+    const auto before = spool_files();
+    for (size_t n : {0, 1, 65025, 65026, 1 << 20}) {
+        const std::string bytes = random_bytes(n, 13);
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         std::thread writer([&] {
             size_t off = 0;
             while (off < bytes.size()) {
