@@ -162,9 +162,9 @@ extern "C" char **file_read_lines(const char *path, int *count) {
     bool ok = true;
     for (size_t start = 0; ok && start < size;) {
         const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
-        const size_t end = lf ? static_cast<size_t>(lf - data) : size;
-        ok = lines.push(line::as_text({data + start, end - start}));
-        start = end + 1;
+        const size_t end = lf ? static_cast<size_t>(lf - data) + 1 : size;
+        ok = lines.push(line::as_text(line::without_lf({data + start, end - start})));
+        start = end;
     }
     std::free(data);
     if (!ok) return nullptr;
@@ -177,7 +177,7 @@ extern "C" char **stream_read_words(FILE *stream) {
     line::Reader reader;
     std::string_view raw;
     if (!reader.next(stream, raw)) return nullptr;
-    const std::string_view text = line::as_text(line::without_line_end(raw));
+    const std::string_view text = line::as_text(line::without_crlf(raw));
     if (text.empty()) return nullptr;  // a blank line (or one that begins with a NUL)
     return words_of(text);
 }
