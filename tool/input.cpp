@@ -1,6 +1,6 @@
 #include "input.h"
 
-#include <fcntl.h>  // splice (GNU)
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "util/fd_internal.h"
+#include "io.h"
 
 namespace {
 
@@ -27,8 +27,9 @@ enum Status {
     kTooLarge = -8,
 };
 
-using kestrin::fd::Fd;
-using kestrin::fd::free_keeping_errno;
+using kestrin::tool::Copied;
+using kestrin::tool::CopyEnd;
+using kestrin::tool::Fd;
 
 // The result of one read: either a buffer of count + 1 bytes, or a status.
 struct Read {
@@ -39,57 +40,31 @@ struct Read {
 // Reads exactly size bytes from fd into a new buffer of size + 1 bytes.
 Read read_known_size(int fd, size_t size) {
     if (size == 0) return {};
-    char *data = kestrin::fd::read_exact(fd, size, 1);
+    char *data = kestrin::tool::read_exact(fd, size, 1);
     if (!data) return {nullptr, errno == ENOMEM ? kNoBuffer : kShortRead};
     return {data, static_cast<long>(size)};
 }
 
-// Moves a pipe's data into the spool inside the kernel. Returns the byte
-// count, a status, or kNotSpliceable when fd is no pipe (nothing was read).
-constexpr long kNotSpliceable = LONG_MIN;
-long splice_to_spool(int fd, int spool) {
-    long total = 0;
-    for (;;) {
-        const ssize_t got = ::splice(fd, nullptr, spool, nullptr, 1 << 20, SPLICE_F_MOVE);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0 && total == 0 && errno == EINVAL) return kNotSpliceable;
-        if (got < 0) return errno == ENOSPC || errno == EIO ? kShortWrite : kShortRead;
-        if (got == 0) return total;
-        if (total + got > INT_MAX) {
-            errno = EFBIG;
-            return kTooLarge;
-        }
-        total += got;
+// The byte count of a copy that ran to the end, or its status.
+long status_of(const Copied &copied) {
+    switch (copied.end) {
+    case CopyEnd::kDone: return copied.total;
+    case CopyEnd::kReadFailed: return kShortRead;
+    case CopyEnd::kWriteFailed: return kShortWrite;
+    case CopyEnd::kTooLarge: return kTooLarge;
     }
+    return kShortRead;
 }
 
 // Copies fd to end of data into spool, returning the byte count or a status.
+// A pipe's data moves inside the kernel; anything else goes through a chunk.
 long copy_to_spool(int fd, int spool) {
-    if (const long moved = splice_to_spool(fd, spool); moved != kNotSpliceable) return moved;
+    if (const auto moved = kestrin::tool::splice_all(fd, spool, INT_MAX)) return status_of(*moved);
     char *chunk = static_cast<char *>(std::malloc(kChunk));
     if (!chunk) return kNoChunk;
-    long total = 0;
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, kChunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            total = kShortRead;
-            break;
-        }
-        if (got == 0) break;
-        if (total + got > INT_MAX) {
-            errno = EFBIG;
-            total = kTooLarge;
-            break;
-        }
-        if (!kestrin::fd::write_full(spool, chunk, static_cast<size_t>(got))) {
-            total = kShortWrite;
-            break;
-        }
-        total += got;
-    }
-    free_keeping_errno(chunk);
-    return total;
+    const Copied copied = kestrin::tool::copy(fd, spool, {chunk, kChunk}, INT_MAX);
+    kestrin::tool::free_keeping_errno(chunk);
+    return status_of(copied);
 }
 
 // A stream of unknown size: spooled to an unnamed temporary file, then read

@@ -4,11 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "codec/cpu_internal.h"
 #include "codec/sha1_internal.h"
+#include "util/fd_internal.h"
 
 namespace kestrin::sha1 {
 namespace {
@@ -157,28 +158,21 @@ extern "C" char *sha1_buffer(const unsigned char *data, int32_t len, char format
 }
 
 extern "C" char *sha1_file(const char *path, char format, char *out) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const kestrin::fd::Fd file(::open(path, O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) return nullptr;
+    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     sha1_ctx ctx;
     sha1_init(&ctx);
     // A fixed chunk: memory does not grow with the file.
-    static constexpr size_t kChunk = 1 << 16;
-    unsigned char chunk[kChunk];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, kChunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {  // a digest of part of the file would be a wrong answer
-            const int saved = errno;
-            ::close(fd);
-            wipe(&ctx, sizeof ctx);
-            errno = saved;
-            return nullptr;
-        }
-        if (got == 0) break;
-        sha1_update(&ctx, chunk, static_cast<uint32_t>(got));
+    char chunk[1 << 16];
+    const auto drained = kestrin::fd::drain(file.get(), chunk, LONG_MAX, [&ctx](const char *bytes, size_t n) {
+        sha1_update(&ctx, reinterpret_cast<const unsigned char *>(bytes), static_cast<uint32_t>(n));
+        return true;
+    });
+    if (drained.end != kestrin::fd::End::kData) {  // a digest of part of the file would be a wrong answer
+        wipe(&ctx, sizeof ctx);
+        return nullptr;
     }
-    ::close(fd);
     unsigned char digest[20];
     sha1_final(digest, &ctx);
     write_digest(digest, format, out);

@@ -138,10 +138,8 @@ extern "C" char **csv_parse_line(const char *line, char sep) {
 extern "C" const char *csv_next_record(const char *pos, int max_len, char sep, char ***fields) {
     if (!pos || !*pos) return nullptr;
     const char *lf = std::strchr(pos, '\n');
-    const char *end = lf ? lf : pos + std::strlen(pos);
-    const char *next = lf ? lf + 1 : end;
-    std::string_view line(pos, static_cast<size_t>(end - pos));
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const char *next = lf ? lf + 1 : pos + std::strlen(pos);
+    std::string_view line = line::without_lf_then_cr({pos, static_cast<size_t>(next - pos)});
     const size_t limit = max_len > 0 ? static_cast<size_t>(max_len) : 0;
     if (line.size() > limit) line = line.substr(0, limit);
     if (!line.empty() && fields) *fields = csv::parse_to_list(line, sep);
@@ -153,7 +151,7 @@ extern "C" char **csv_read_record(FILE *stream, char sep, int skip_bom) {
     line::Reader reader;
     std::string_view raw;
     if (!reader.next(stream, raw)) return nullptr;
-    std::string_view text = line::without_line_end(raw);
+    std::string_view text = line::without_crlf(raw);
     if (text.empty()) return nullptr;  // a blank line: consumed, nothing returned
     if (skip_bom && text.size() > 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     return csv::parse_to_list(line::as_text(text), sep);

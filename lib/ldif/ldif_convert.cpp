@@ -18,6 +18,7 @@
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
 #include "util/alloc_internal.h"
+#include "util/fd_internal.h"
 #include "util/grow_internal.h"
 
 namespace kestrin::ldif {
@@ -165,22 +166,16 @@ struct Buffer {
 // cannot be opened or a read fails.
 template <class Walk>
 bool for_each_piece(const char *path, Walk walk) {
-    const int fd = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd < 0) return false;
+    const fd::Fd file(path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1);
+    if (file.get() < 0) return false;
     constexpr size_t kPiece = 4u << 20;
     Buffer buffer;
-    bool read_ok = true, go = true, at_end = false;
+    bool go = true, at_end = false;
     while (go && !at_end) {
         const size_t old = buffer.size;
         if (!buffer.reserve(old + kPiece + 1)) throw std::bad_alloc();
-        ssize_t got;
-        do {
-            got = ::read(fd, buffer.data + old, kPiece);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
-            read_ok = false;
-            break;
-        }
+        const long got = fd::read_some(file.get(), buffer.data + old, kPiece);
+        if (got < 0) return false;
         buffer.size = old + static_cast<size_t>(got);
         at_end = got == 0;
         const size_t cut = at_end ? buffer.size : last_entry_boundary(buffer.view(), old);
@@ -192,10 +187,7 @@ bool for_each_piece(const char *path, Walk walk) {
         std::memmove(buffer.data, buffer.data + cut, buffer.size - cut);
         buffer.size -= cut;
     }
-    const int saved_errno = errno;
-    ::close(fd);
-    errno = saved_errno;
-    return read_ok;
+    return true;
 }
 
 // Stores records in a set of its own, grown by index from 50.

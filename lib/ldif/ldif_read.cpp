@@ -95,11 +95,7 @@ Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
 
 Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
     try {
-        if (line.find('\r') != std::string_view::npos) {  // every CR is left out
-            ws.line.assign(line);
-            std::erase(ws.line, '\r');
-            line = ws.line;
-        }
+        line = line::without_any_cr(line, ws.line);
         out = Line{};
         if (line.empty()) return Parsed::kLine;
         if (line.front() == '#') {
@@ -149,8 +145,7 @@ std::string_view entry_line(const Extent &e, std::string &scratch) {
         join_folds(e, scratch);
         line = scratch;
     }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
+    return line::without_lf_then_cr(line);  // the extent holds no LF
 }
 
 }  // namespace kestrin::ldif
@@ -192,10 +187,7 @@ char *read_entry(FILE *stream) {
     // The end of the stream (or a read error) inside an entry delivers the
     // lines gathered as the last entry.
     while (reader.next(stream, raw)) {
-        // One LF, then one CR, is removed (also from a last line without LF).
-        std::string_view line = raw;
-        if (line.back() == '\n') line.remove_suffix(1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::string_view line = line::without_lf_then_cr(raw);
         if (line.empty()) {
             if (started) break;
             return nullptr;  // a blank line before any dn: line (consumed)

@@ -31,11 +31,17 @@ void free_keeping_errno(void *block) {
     errno = saved;
 }
 
+long read_some(int fd, char *buffer, size_t n) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, n);
+        if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+    }
+}
+
 long read_full(int fd, char *buffer, size_t n) {
     size_t done = 0;
     while (done < n) {
-        const ssize_t got = ::read(fd, buffer + done, n - done);
-        if (got < 0 && errno == EINTR) continue;
+        const long got = read_some(fd, buffer + done, n - done);
         if (got < 0) return -1;
         if (got == 0) break;
         done += static_cast<size_t>(got);
@@ -52,6 +58,10 @@ bool write_full(int fd, const char *bytes, size_t n) {
         n -= static_cast<size_t>(put);
     }
     return true;
+}
+
+Drained copy(int in, int out, std::span<char> chunk, long limit) {
+    return drain(in, chunk, limit, [out](const char *bytes, size_t n) { return write_full(out, bytes, n); });
 }
 
 char *read_exact(int fd, size_t size, size_t spare) {

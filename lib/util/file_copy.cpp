@@ -32,19 +32,8 @@ bool names_file(const char *path, const struct stat &st) {
 // a read or write error, or when the count would pass 2 GiB (EFBIG).
 long copy_fd(int in, int out) {
     char chunk[kChunk];
-    long total = 0;
-    for (;;) {
-        const ssize_t got = ::read(in, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) return total;
-        if (total + got > INT_MAX) {
-            errno = EFBIG;
-            return -1;
-        }
-        if (!fd::write_full(out, chunk, static_cast<size_t>(got))) return -1;
-        total += got;
-    }
+    const fd::Drained copied = fd::copy(in, out, chunk, INT_MAX);
+    return copied.end == fd::End::kData ? copied.total : -1;
 }
 
 // Opens path for reading and refuses what cannot be copied whole: a

@@ -3,19 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <string_view>
+#include <utility>
 
-#include "ekva/strlist.h"
 #include "util/alloc_internal.h"
 #include "util/fd_internal.h"
 #include "util/file.h"
 #include "util/file_internal.h"
+#include "util/grow_internal.h"
 #include "util/line_internal.h"
 
 namespace kestrin::file {
@@ -90,6 +91,40 @@ using namespace kestrin;
 
 namespace {
 
+// A string list (a null-terminated array of malloc'd strings) built by
+// index, as strlist_push builds one; freed with its strings unless released.
+class Lines {
+public:
+    explicit Lines(int capacity) : capacity_(capacity) {}
+    Lines(const Lines &) = delete;
+    Lines &operator=(const Lines &) = delete;
+    ~Lines() {
+        for (int i = 0; i < count_; ++i) std::free(items_[i]);
+        std::free(items_);
+    }
+    // Appends a copy of text; false when memory runs out.
+    bool push(std::string_view text) {
+        char *copy = mem::duplicate(text);
+        if (!copy) return false;
+        if (!grow::make_room(items_, count_, &capacity_)) {
+            std::free(copy);
+            return false;
+        }
+        count_ = grow::store(items_, count_, copy);
+        return true;
+    }
+    int count() const { return count_; }
+    char **release() {
+        count_ = 0;
+        return std::exchange(items_, nullptr);
+    }
+
+private:
+    char **items_ = nullptr;
+    int count_ = 0;
+    int capacity_;
+};
+
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // The words of one line after its comment is cut off, or NULL.
@@ -97,28 +132,16 @@ char **words_of(std::string_view line) {
     const size_t hash = line.find('#');
     if (hash == 0) return nullptr;
     if (hash != std::string_view::npos) line = line.substr(0, hash);
-    char **words = nullptr;
-    int count = 0, capacity = 8;
-    auto store = [&](std::string_view word) {
-        const int before = count;
-        count = strlist_push(&words, std::string(word).c_str(), count, &capacity);
-        return count != before;
-    };
+    Lines words(8);
     size_t start = 0;
     for (size_t i = 0; i < line.size(); ++i) {
         if (!is_blank(line[i])) continue;
         // A run of blanks separates only once.
-        if ((i == 0 || !is_blank(line[i - 1])) && !store(line.substr(start, i - start))) {
-            strlist_free(words);
-            return nullptr;
-        }
+        if ((i == 0 || !is_blank(line[i - 1])) && !words.push(line.substr(start, i - start))) return nullptr;
         start = i + 1;
     }
-    if (!store(line.substr(start))) {
-        strlist_free(words);
-        return nullptr;
-    }
-    return words;
+    if (!words.push(line.substr(start))) return nullptr;
+    return words.release();
 }
 
 }  // namespace
@@ -135,30 +158,18 @@ extern "C" char **file_read_lines(const char *path, int *count) {
     size_t size = 0;
     char *data = file::read_whole(path, 1, &size);
     if (!data) return nullptr;
-    char **lines = nullptr;
-    int n = 0, capacity = 100;
+    Lines lines(100);
     bool ok = true;
-    std::string line;
-    try {
-        for (size_t start = 0; ok && start < size;) {
-            const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
-            const size_t end = lf ? static_cast<size_t>(lf - data) : size;
-            line.assign(line::as_text({data + start, end - start}));
-            const int before = n;
-            n = strlist_push(&lines, line.c_str(), n, &capacity);
-            ok = n != before;
-            start = end + 1;
-        }
-    } catch (...) {
-        ok = false;
+    for (size_t start = 0; ok && start < size;) {
+        const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
+        const size_t end = lf ? static_cast<size_t>(lf - data) + 1 : size;
+        ok = lines.push(line::as_text(line::without_lf({data + start, end - start})));
+        start = end;
     }
     std::free(data);
-    if (!ok) {
-        strlist_free(lines);
-        return nullptr;
-    }
-    if (count) *count = n;
-    return lines;
+    if (!ok) return nullptr;
+    if (count) *count = lines.count();
+    return lines.release();
 }
 
 extern "C" char **stream_read_words(FILE *stream) {
@@ -166,11 +177,7 @@ extern "C" char **stream_read_words(FILE *stream) {
     line::Reader reader;
     std::string_view raw;
     if (!reader.next(stream, raw)) return nullptr;
-    const std::string_view text = line::as_text(line::without_line_end(raw));
+    const std::string_view text = line::as_text(line::without_crlf(raw));
     if (text.empty()) return nullptr;  // a blank line (or one that begins with a NUL)
-    try {
-        return words_of(text);
-    } catch (...) {
-        return nullptr;
-    }
+    return words_of(text);
 }

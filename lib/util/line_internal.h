@@ -1,9 +1,11 @@
 // Reading a stream one physical line at a time, of any length: the one line
-// reader behind csv_read_record, stream_read_words and ldif_read_entry.
+// reader behind csv_read_record, stream_read_words and ldif_read_entry; and
+// the rules by which the readers take line ends off their lines.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace kestrin::line {
@@ -29,14 +31,60 @@ private:
     size_t room_ = 0;
 };
 
-// The line without its line feed and one carriage return before it; a last
-// line without a line feed keeps a trailing carriage return. Empty exactly
-// for a blank line ("\n" or "\r\n").
-inline std::string_view without_line_end(std::string_view raw) {
+// Line ends. The readers take carriage returns off their lines by four
+// rules, each one documented by its reader, and callers rely on every one
+// (a CR a reader keeps is data to its caller), so they stay apart. Each
+// takes the line as read, with its LF if it has one:
+//
+//   without_lf          file_read_lines: the lines as they stand in the file,
+//                       CRs included, so a caller sees exactly what is there.
+//   without_crlf        csv_read_record, stream_read_words: the LF and a CR
+//                       right before it, the CR LF of a text written on
+//                       another system; a CR not followed by a LF (at the
+//                       end of the stream) is not a line end and stays.
+//   without_lf_then_cr  ldif_read_entry, ldif_next_entry, csv_next_record:
+//                       the LF, then one CR whether a LF was there or not,
+//                       so the last line of a text cut off after its CR
+//                       reads like the others. ldif_next_entry's lines come
+//                       without their LF (their folds joined); the file
+//                       loaders of LDIF cut their pieces at blank lines by
+//                       the same rule ("\n" or "\r\n").
+//   without_any_cr      ldif_parse_line and the conversion to records: every
+//                       CR of the logical line, wherever it stands, so a CR
+//                       before a fold never reaches a name or a value.
+//
+// What each rule leaves of the same lines:
+//   read         without_lf  without_crlf  without_lf_then_cr  without_any_cr
+//   "a\n"        a           a             a                   a
+//   "a\r\n"      a\r         a             a                   a
+//   "a\rb\n"     a\rb        a\rb          a\rb                ab
+//   "a\r\r\n"    a\r\r       a\r           a\r                 a
+//   "a\r" (end)  a\r         a\r           a                   a
+
+inline std::string_view without_lf(std::string_view raw) {
+    if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
+    return raw;
+}
+
+inline std::string_view without_crlf(std::string_view raw) {
     if (raw.empty() || raw.back() != '\n') return raw;
     raw.remove_suffix(1);
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     return raw;
+}
+
+inline std::string_view without_lf_then_cr(std::string_view raw) {
+    raw = without_lf(raw);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    return raw;
+}
+
+// A view of line, or of scratch when there were CRs to take out.
+inline std::string_view without_any_cr(std::string_view line, std::string &scratch) {
+    if (line.find('\r') == std::string_view::npos) return line;
+    scratch.assign(line);
+    std::erase(scratch, '\r');
+    return scratch;
 }
 
 // A line taken as text: it ends at its first NUL byte.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -258,6 +259,27 @@ TEST_F(ConvertFiles, AllocationFailureLeavesSetsValid) {
         while (fresh.s && fresh.s[n]) ++n;
         EXPECT_EQ(n, fresh_count);
     }
+}
+
+// Running out of memory part way through a file loader must not leave the
+// file open.
+TEST_F(ConvertFiles, FileLoadersCloseTheirFileWhenMemoryRunsOut) {
+    const std::string path = file("three.ldif", kThree);
+    const auto open_descriptors = [] {
+        int n = 0;
+        for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+        return n;
+    };
+    const int before = open_descriptors();
+    for (long fail_after = 0; fail_after < 40; fail_after += 3) {
+        Set set, appended;
+        int capacity = 1;
+        kestrin::mem::fail_allocations_after(fail_after);
+        ldif_file2ekva_set(&set.s, path.c_str(), nullptr);
+        ldif_file2ekva_set_append(&appended.s, path.c_str(), nullptr, 0, &capacity);
+        kestrin::mem::fail_allocations_after(-1);
+    }
+    EXPECT_EQ(open_descriptors(), before);
 }
 
 }  // namespace

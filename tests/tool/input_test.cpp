@@ -1,6 +1,7 @@
 #include "input.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,12 +133,22 @@ TEST_F(InputFile, ReadsAFifoWhole) {
     EXPECT_EQ(r.bytes, bytes);
 }
 
-TEST(InputStdin, ReadsPipesOfEverySizeAndLeavesNoFile) {
+// Standard input from the read end of a connected pair (a pipe, or a socket
+// pair), fed by a writer thread.
+using MakePair = int (*)(int fds[2]);
+int make_pipe(int fds[2]) { return pipe(fds); }
+int make_socket_pair(int fds[2]) { return socketpair(AF_UNIX, SOCK_STREAM, 0, fds); }
+
+class InputStdinStream : public testing::TestWithParam<MakePair> {};
+
+// A pipe is spliced into the spool; a socket cannot be, and its data goes
+// through the chunk copy instead.
+TEST_P(InputStdinStream, ReadsEverySizeAndLeavesNoFile) {
     const auto before = spool_files();
     for (size_t n : {0, 1, 65025, 65026, 1 << 22}) {
         const std::string bytes = random_bytes(n, 11);
         int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
+        ASSERT_EQ(GetParam()(fds), 0);
         std::thread writer([&] {
             size_t off = 0;
             while (off < bytes.size()) {
@@ -156,6 +167,11 @@ TEST(InputStdin, ReadsPipesOfEverySizeAndLeavesNoFile) {
     }
     EXPECT_EQ(spool_files(), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(PipeAndSocket, InputStdinStream, testing::Values(make_pipe, make_socket_pair),
+                         [](const testing::TestParamInfo<MakePair> &info) {
+                             return info.param == make_pipe ? "Pipe" : "Socket";
+                         });
 
 TEST(InputStdin, DirectoryIsRefused) {
     const int fd = open("/", O_RDONLY | O_DIRECTORY);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ekva/strlist.h"
+#include "util/alloc_internal.h"
 #include "util/file.h"
 
 namespace {
@@ -118,6 +119,27 @@ TEST_F(FileRead, Lines) {
     EXPECT_EQ(count, 0);
 }
 
+// Memory running out at any allocation gives the whole list or none (with
+// count 0), and frees what was built (AddressSanitizer sees any leak).
+TEST_F(FileRead, LinesWhenMemoryRunsOut) {
+    const std::string path = file("lines", "one\ntwo\nthree\n");
+    for (long fail_after = 0; fail_after < 8; ++fail_after) {
+        int count = -1;
+        kestrin::mem::fail_allocations_after(fail_after);
+        char **list = file_read_lines(path.c_str(), &count);
+        kestrin::mem::fail_allocations_after(-1);
+        V v;
+        for (char **p = list; p && *p; ++p) v.push_back(*p);
+        strlist_free(list);
+        if (list) {
+            EXPECT_EQ(v, (V{"one", "two", "three"}));
+            EXPECT_EQ(count, 3);
+        } else {
+            EXPECT_EQ(count, 0);
+        }
+    }
+}
+
 class Words : public testing::Test {
 protected:
     FILE *stream = nullptr;
@@ -150,6 +172,23 @@ TEST_F(Words, SplitsAtBlanksAndComments) {
     EXPECT_EQ(next(), (V{"last"}));
     EXPECT_EQ(next(), (V{"(null)"}));
     EXPECT_TRUE(std::feof(stream));
+}
+
+TEST_F(Words, AllOrNoneWhenMemoryRunsOut) {
+    open("a bb ccc\n");
+    for (long fail_after = 0; fail_after < 8; ++fail_after) {
+        std::rewind(stream);
+        kestrin::mem::fail_allocations_after(fail_after);
+        const V got = next();
+        kestrin::mem::fail_allocations_after(-1);
+        EXPECT_TRUE(got == (V{"a", "bb", "ccc"}) || got == (V{"(null)"})) << fail_after;
+        if (fail_after == 0) {
+            EXPECT_EQ(got, (V{"(null)"}));
+        }
+        if (fail_after == 7) {
+            EXPECT_EQ(got, (V{"a", "bb", "ccc"}));
+        }
+    }
 }
 
 }  // namespace
