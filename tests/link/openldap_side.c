@@ -20,7 +20,8 @@ int theirs_parse(const char *line, char *name, size_t name_size, char *value, si
         memcpy(value, val, len);
         *value_len = len;
     }
-    ber_memfree(type); /* the name and the value share one buffer */
+    ber_memfree(type);
+    ber_memfree(val);
     return ok;
 }
 
