@@ -5,11 +5,14 @@
 #ifndef KESTRIN_CODEC_BASE64_H
 #define KESTRIN_CODEC_BASE64_H
 
+#include "../kestrin_api.h"
+
 #include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /*
  * base64_encode: encodes src_len bytes of src as one unbroken run of
@@ -38,6 +41,7 @@ int base64_encode(const unsigned char *src, size_t src_len, char *out, size_t ou
  */
 int base64_decode(const char *text, unsigned char *out, size_t out_size);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

@@ -5,11 +5,14 @@
 #ifndef KESTRIN_CODEC_HEX_H
 #define KESTRIN_CODEC_HEX_H
 
+#include "../kestrin_api.h"
+
 #include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /*
  * hex_encode: the 2 * len characters "0123456789ABCDEF" for the bytes, high
@@ -37,6 +40,7 @@ int hex_digit_value(char c, unsigned char *nibble);
  */
 size_t hex_decode(const char *text, unsigned char **out);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

@@ -5,11 +5,14 @@
 #ifndef KESTRIN_CODEC_SHA1_H
 #define KESTRIN_CODEC_SHA1_H
 
+#include "../kestrin_api.h"
+
 #include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 typedef struct sha1_ctx {
     uint32_t state[5];        /* chaining words H0..H4 */
@@ -39,6 +42,7 @@ void sha1_transform(uint32_t state[5], const unsigned char block[64]);
 char *sha1_file(const char *path, char format, char *out);
 char *sha1_buffer(const unsigned char *data, int32_t len, char format, char *out);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

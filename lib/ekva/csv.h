@@ -14,11 +14,14 @@
 #ifndef KESTRIN_EKVA_CSV_H
 #define KESTRIN_EKVA_CSV_H
 
+#include "../kestrin_api.h"
+
 #include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /* csv_quote: the field as written: enclosed in quotes when force is non-zero
  * or text contains sep; quotes doubled and line feeds written as \n inside.
@@ -58,6 +61,7 @@ const char *csv_next_record(const char *pos, int max_len, char sep, char ***fiel
  */
 char **csv_read_record(FILE *stream, char sep, int skip_bom);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

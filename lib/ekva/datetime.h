@@ -4,12 +4,15 @@
 #ifndef KESTRIN_EKVA_DATETIME_H
 #define KESTRIN_EKVA_DATETIME_H
 
+#include "../kestrin_api.h"
+
 #include <stdint.h>
 #include <time.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /*
  * datetime_parse: reads the first 19 characters of text with
@@ -23,6 +26,7 @@ extern "C" {
  */
 int64_t datetime_parse(const char *text);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

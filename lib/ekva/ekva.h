@@ -16,13 +16,16 @@
 #ifndef KESTRIN_EKVA_EKVA_H
 #define KESTRIN_EKVA_EKVA_H
 
+#include "../kestrin_api.h"
+
 #include <stdio.h>
 
-#include "ekva/strlist.h"
+#include "../ekva/strlist.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 typedef struct ekva_pair {
     char *key;   /* never NULL in pairs made by ekva_add */
@@ -159,6 +162,7 @@ char        *ekva_to_kv_text(ekva_pair **record, char sep);
 ekva_pair  **ekva_from_kv_text(const char *text, char sep);
 char        *ekva_to_csv_line(ekva_pair **record, char sep, int force, int keys_only);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

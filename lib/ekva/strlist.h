@@ -8,9 +8,12 @@
 #ifndef KESTRIN_EKVA_STRLIST_H
 #define KESTRIN_EKVA_STRLIST_H
 
+#include "../kestrin_api.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /* Comparator of every sort: negative, 0 or positive as a sorts before, with
  * or after b. strcmp is one. */
@@ -87,6 +90,7 @@ int strcmp_dotted_quad(const char *a, const char *b);
 /* strlist_free: frees every entry and the array; NULL is ignored. */
 void strlist_free(char **list);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

@@ -13,13 +13,16 @@
 #ifndef KESTRIN_LDIF_LDIF_H
 #define KESTRIN_LDIF_LDIF_H
 
+#include "../kestrin_api.h"
+
 #include <stdio.h>
 
-#include "ekva/ekva.h"
+#include "../ekva/ekva.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 typedef enum ldif_encoding {
     LDIF_ENC_AUTO = 0,   /* plain when safe, else base64 */
@@ -78,6 +81,7 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
  *   name:< reference -> the bytes of the file ("file://path" or a plain path),
  *                       *binary 1; an unreadable file gives "" and length 0
  *   name;binary: ref -> as name:<, the name keeps ";binary"
+ *   (both file forms give "" when ldif_set_file_references(0) is in force)
  *   line without ':' -> the whole line as name, value "", length 0
  * *name and *value are new buffers (the caller frees both); the value is
  * followed by a NUL but may hold NUL bytes itself (use *value_len).
@@ -90,6 +94,22 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
  */
 const char *ldif_parse_line(const char *cursor, int length, char **name,
                             char **value, int *value_len, int *binary);
+
+/*
+ * ldif_set_file_references: whether file references are followed. With
+ * allow 1 (the default) a "name:< reference" line and a plain
+ * "name;binary: reference" line read the named file, as ldif_parse_line
+ * describes; every reader goes through it (ldif2ekva, the record-set
+ * loaders and the entry queries too). With allow 0 such a line gives the
+ * empty value with *binary 1, exactly as an unreadable file does, and the
+ * file system is not touched. Turn them off before reading LDIF from a
+ * source you do not trust: a line such as "jpegPhoto:< file:///etc/shadow"
+ * would otherwise put that file's bytes into the value.
+ * The setting is process-wide and may be changed from any thread; a line
+ * being read while it changes sees either setting. Any non-zero allow counts
+ * as 1. Returns the previous setting (0 or 1).
+ */
+int ldif_set_file_references(int allow);
 
 /*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
@@ -173,6 +193,7 @@ int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, 
  */
 char *ekva2ldif(ekva_pair **record);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

@@ -1,4 +1,5 @@
 // Reading LDIF: logical lines, and entries out of a text or a stream.
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -29,9 +30,14 @@ void join_folds(const Extent &e, std::string &out) {
     }
 }
 
-// Reads the file a reference names; an unreadable file gives no bytes.
+// Whether file references are followed; process-wide, so any thread may flip it.
+std::atomic<bool> follow_file_references{true};
+
+// Reads the file a reference names; an unreadable file gives no bytes, and so
+// does every reference while references are off (the path is never looked at).
 void read_reference(std::string_view text, std::string &out) {
     out.clear();
+    if (!follow_file_references.load()) return;
     if (text.substr(0, kFileScheme.size()) == kFileScheme) text.remove_prefix(kFileScheme.size());
     const std::string path(text.substr(0, kMaxPath));
     size_t size = 0;
@@ -224,6 +230,10 @@ extern "C" const char *ldif_parse_line(const char *cursor, int length, char **na
     *value_len = static_cast<int>(line.value.size());
     if (binary) *binary = line.binary ? 1 : 0;
     return next;
+}
+
+extern "C" int ldif_set_file_references(int allow) {
+    return ldif::follow_file_references.exchange(allow != 0) ? 1 : 0;
 }
 
 extern "C" const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len) {

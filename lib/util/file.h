@@ -13,11 +13,14 @@
 #ifndef KESTRIN_UTIL_FILE_H
 #define KESTRIN_UTIL_FILE_H
 
+#include "../kestrin_api.h"
+
 #include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /*
  * file_read_all: the whole file in a new buffer of its size plus 10 spare
@@ -80,6 +83,7 @@ int file_copy(const char *dst, const char *src, int mode);
  */
 int file_replace(const char *dst, const char *src, const char *backup, int mode);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif

@@ -6,9 +6,12 @@
 #ifndef KESTRIN_UTIL_STR_H
 #define KESTRIN_UTIL_STR_H
 
+#include "../kestrin_api.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+KESTRIN_API_BEGIN
 
 /* str_trim: removes leading blanks and trailing spaces in place (a trailing
  * tab stays). */
@@ -49,6 +52,7 @@ const char *path_extension(const char *name);
  * zeros allowed), else 0 (also for NULL). */
 int str_is_dotted_quad(const char *s);
 
+KESTRIN_API_END
 #ifdef __cplusplus
 }
 #endif
