@@ -148,12 +148,17 @@ def run(work, url, conf):
     long_text = ("a long description that goes well past one line " * 6).strip()
     tool_entry = {
         "dn": [b"uid=tool,ou=people," + SUFFIX.encode()],
-        "objectClass": [b"inetOrgPerson"],
+        "objectClass": [b"inetOrgPerson", b"userSecurityInformation"],
         "uid": [b"tool"],
         "cn": ["Jérôme Müller".encode()],
         "sn": [b" leading space"],
         "givenName": [b"trailing space "],
-        "description": [long_text.encode(), b"line\nbreak", b":colon first", b"<less than first"],
+        "description": [long_text.encode(), b"line\nbreak", b":colon first", b"<less than first",
+                        # Readers strip these after the colon of a plain value.
+                        b"\tleading tab", b"\x0bleading vertical tab", b"\x0cleading form feed",
+                        b"inner\ttab\x0bvt\x0cff"],
+        # Raw bytes under a ";binary" name (a syntax the server does not check).
+        "supportedAlgorithms;binary": [b"\tplain\x00text\xff\x0b" + os.urandom(100)],
         "jpegPhoto": [photo],
         "userPassword": [b"s\x00cret\xff"],
     }
