@@ -8,6 +8,7 @@
 #include <string>
 
 #include "codec/base64.h"
+#include "ekva/ekva.h"
 #include "ldif/ldif.h"
 #include "util/alloc_internal.h"
 
@@ -99,6 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"cn;lang-en", "v", LDIF_ENC_AUTO, "cn;lang-en: v\n"},
         Case{"", "ignored", LDIF_ENC_AUTO, "\n"},
         Case{nullptr, "ignored", LDIF_ENC_BASE64, "\n"}));
+
+// Records written as entries go through the same rule.
+TEST(LdifWrite, RecordValuesBeginningWithBlankControlsAreBase64) {
+    ekva_pair **record = ekva_create(4);
+    ekva_add(&record, "dn", "x", EKVA_MULTI);
+    ekva_add(&record, "description", "\tx", EKVA_MULTI);
+    ekva_add(&record, "description", "\fx", EKVA_MULTI);
+    char *text = ekva2ldif(record);
+    EXPECT_STREQ(text, "dn: x\ndescription:: CXg=\ndescription:: DHg=\n");
+    std::free(text);
+    ekva_free(record);
+}
 
 TEST(LdifWrite, NulInsideTheLengthForcesBase64OverAllBytes) {
     const std::string value("a\0b", 3);
