@@ -242,7 +242,7 @@ public:
     explicit TempFile(std::string name) : name_(std::move(name)), fd_(::mkstemp(name_.data())) {}
     ~TempFile() {
         if (fd_ >= 0) ::close(fd_);
-        if (fd_ != kRenamed) {
+        if (fd_ != kNotCreated && fd_ != kRenamed) {
             const int saved = errno;
             ::unlink(name_.c_str());
             errno = saved;
@@ -263,7 +263,7 @@ public:
     }
 
 private:
-    static constexpr int kClosed = -2, kRenamed = -3;
+    static constexpr int kNotCreated = -1, kClosed = -2, kRenamed = -3;
     std::string name_;
     int fd_;
 };
@@ -280,7 +280,7 @@ void sync_directory(const std::string &dir) {
 void keep_owner(int fd, const struct stat &old) {
     struct stat now;
     if (::fstat(fd, &now) != 0 || (now.st_uid == old.st_uid && now.st_gid == old.st_gid)) return;
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) return;  // not allowed: keep the writer's
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;  // not allowed: the writer's it stays
 }
 
 // Writes a new file beside the target and renames it over the target once it

@@ -647,10 +647,15 @@ TEST_F(Output, FailuresToCreateLeaveTheTargetAlone) {
         expect_run(run({"-a", "cn", "-s", "v", "-o", out}), "", "Could no open outfile<" + out + ">\n", 1);
         EXPECT_EQ(slurp(out), "old");
         ASSERT_EQ(chmod(out.c_str(), 0644), 0);
+        // A directory the user may not write: no temporary file can be made
+        // (and a file that merely looks like one is not touched).
+        spit(outdir + "/.kestrin.XXXXXX", "mine");
         ASSERT_EQ(chmod(outdir.c_str(), 0555), 0);
         expect_run(run({"-a", "cn", "-s", "v", "-o", out}), "", "Could no open outfile<" + out + ">\n", 1);
         EXPECT_EQ(slurp(out), "old");
         ASSERT_EQ(chmod(outdir.c_str(), 0755), 0);
+        EXPECT_EQ(slurp(outdir + "/.kestrin.XXXXXX"), "mine");
+        std::remove((outdir + "/.kestrin.XXXXXX").c_str());
     }
     expect_only({"out.ldif"});
 }
