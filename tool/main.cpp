@@ -308,7 +308,7 @@ int write_output(const Settings &s, std::string_view text) {
         if (::faccessat(AT_FDCWD, s.outfile.c_str(), W_OK, AT_EACCESS) != 0) return fail_open(s.outfile);
         return replace_file(s.outfile, text, &st);
     }
-    if (errno == ENOENT) return replace_file(s.outfile, text, nullptr);
+    if (errno == ENOENT && !s.outfile.empty()) return replace_file(s.outfile, text, nullptr);
     return write_in_place(s.outfile, text);
 }
 

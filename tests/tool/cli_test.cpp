@@ -638,6 +638,7 @@ TEST_F(Output, FifosAndDevicesAreWrittenInPlace) {
 TEST_F(Output, FailuresToCreateLeaveTheTargetAlone) {
     expect_run(run({"-a", "cn", "-s", "v", "-o", outdir}), "", "Could no open outfile<" + outdir + ">\n", 1);
     expect_run(run({"-a", "cn", "-s", "v", "-o", outdir + "/"}), "", "Could no open outfile<" + outdir + "/>\n", 1);
+    expect_run(run({"-a", "cn", "-s", "v", "-o", ""}), "", "Could no open outfile<>\n", 1);
     const std::string under_file = out + "/x";
     spit(out, "old");
     expect_run(run({"-a", "cn", "-s", "v", "-o", under_file}), "", "Could no open outfile<" + under_file + ">\n", 1);
