@@ -1,9 +1,17 @@
 /*
  * options - the tool's option table, a small one-pass parser and the usage.
  *
- * No bundling of short options ("-bB"), no "--name=value" form, and "--" is
- * not an end-of-options marker. A "-h" or "--help" anywhere on the command
- * line prints the usage and ends the process with status 0.
+ * Forms read by opt_next, left to right:
+ *   -x VALUE, --name VALUE   an option and, when its row takes one, its value
+ *                            in the next argument;
+ *   --name=VALUE             a long option with its value joined (the value
+ *                            may be empty; "=" after a flag is unknown);
+ *   -bB, -Ba VALUE           bundled one-letter flags, the last letter may
+ *                            take the next argument as its value;
+ *   --                       ends the options; whatever follows is an
+ *                            unexpected argument.
+ * A "-h" or "--help" anywhere on the command line prints the usage and ends
+ * the process with status 0, before any option is looked at.
  */
 #ifndef KESTRIN_TOOL_OPTIONS_H
 #define KESTRIN_TOOL_OPTIONS_H
@@ -23,6 +31,21 @@ typedef struct opt_spec {
 } opt_spec;
 
 enum { OPT_END = 0, OPT_NOMEM = -1, OPT_UNRECOGNISED = -2 };
+/* Command-line errors other than an unknown option. */
+enum { OPT_UNEXPECTED = -3, OPT_NEEDS_VALUE = -4 };
+
+/* The tool's own options and their codes. */
+enum {
+    OPT_B64_READ = 1,
+    OPT_B64_WRITE,
+    OPT_B64_GUESS,
+    OPT_STRING,
+    OPT_INFILE,
+    OPT_OUT,
+    OPT_ATTR,
+    OPT_VERSION
+};
+extern const opt_spec opt_tool_table[];
 
 /*
  * opt_next: examines the next argument (the parser keeps one process-wide
@@ -30,13 +53,17 @@ enum { OPT_END = 0, OPT_NOMEM = -1, OPT_UNRECOGNISED = -2 };
  * Returns:
  *   the row's code, with *value set to a new malloc'd copy of the option's
  *     value (the caller frees it) or to NULL for an option without a value;
- *   OPT_UNRECOGNISED for an argument beginning with '-' that matches no row,
- *     with *value set to a malloc'd copy of it;
- *   OPT_END when the arguments are used up (*value untouched) or at the first
- *     argument not beginning with '-' (*value NULL), which is not consumed;
+ *   OPT_UNRECOGNISED for an argument beginning with '-' that is none of the
+ *     forms above (a lone "-" included), *value a malloc'd copy of it;
+ *   OPT_UNEXPECTED for the first argument that is not an option (or the
+ *     first one after "--"), *value a malloc'd copy of it;
+ *   OPT_NEEDS_VALUE when an option that takes a value is the last argument,
+ *     or is followed by an argument that is itself one of the table's
+ *     options ("-s -B"), *value a malloc'd copy of the option as written; a
+ *     value that begins with '-' but names no option ("-s -5") is taken;
+ *   OPT_END when the arguments are used up (*value untouched);
  *   OPT_NOMEM when a copy cannot be allocated.
- * Ends the process with status 0, after printing the usage, on a help
- * request, a missing value, or a value that is itself one of the options.
+ * Parsing is meant to stop at the first negative result.
  */
 int opt_next(int argc, char **argv, const opt_spec *table, char **value);
 

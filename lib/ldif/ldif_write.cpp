@@ -25,9 +25,11 @@ bool name_refused(std::string_view name) {
     return name.front() == ' ' || name.find_first_of("\n\r:") != std::string_view::npos;
 }
 
+// Real readers strip a tab, vertical tab or form feed after the colon as they
+// strip a space, so a value beginning with one would lose it.
 bool is_safe_string(std::string_view value, bool high_bytes_allowed) {
     if (value.empty()) return true;
-    if (value.front() == ' ' || value.front() == ':' || value.front() == '<') return false;
+    if (std::string_view(" :<\t\v\f").find(value.front()) != std::string_view::npos) return false;
     for (unsigned char c : value)
         if (c == '\n' || c == '\r' || (c >= 0x80 && !high_bytes_allowed)) return false;
     return true;

@@ -153,7 +153,12 @@ def run(work, url, conf):
         "cn": ["Jérôme Müller".encode()],
         "sn": [b" leading space"],
         "givenName": [b"trailing space "],
-        "description": [long_text.encode(), b"line\nbreak", b":colon first", b"<less than first"],
+        "description": [long_text.encode(), b"line\nbreak", b":colon first", b"<less than first",
+                        # Readers strip these after the colon of a plain value.
+                        b"\tleading tab", b"\x0bleading vertical tab", b"\x0cleading form feed",
+                        b"inner\ttab\x0bvt\x0cff"],
+        # Raw bytes given under a ";binary" name: written in base64 as "audio".
+        "audio;binary": [b"plain text", b"\tplain\x00text\xff\x0b" + os.urandom(100)],
         "jpegPhoto": [photo],
         "userPassword": [b"s\x00cret\xff"],
     }
@@ -168,7 +173,9 @@ def run(work, url, conf):
     add = subprocess.run(["ldapadd", "-x", "-H", url, "-D", ADMIN, "-w", SECRET, "-f", data_path], capture_output=True)
     check(add.returncode == 0, "ldapadd failed: " + add.stderr.decode(errors="replace"))
 
-    expected = {tool_entry["dn"][0].decode(): {k: v for k, v in tool_entry.items() if k != "dn"}}
+    # The writer prints a ";binary" name without its options.
+    tool_attrs = {k.replace(";binary", ""): v for k, v in tool_entry.items() if k != "dn"}
+    expected = {tool_entry["dn"][0].decode(): tool_attrs}
     with open(manifest) as f:
         for line in f:
             dn, attr, value = line.rstrip("\n").split("\t")

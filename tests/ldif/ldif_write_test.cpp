@@ -8,6 +8,7 @@
 #include <string>
 
 #include "codec/base64.h"
+#include "ekva/ekva.h"
 #include "ldif/ldif.h"
 #include "util/alloc_internal.h"
 
@@ -71,6 +72,17 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"cn", "a :<b ", LDIF_ENC_AUTO, "cn: a :<b \n"},
         Case{"cn", "a\rb", LDIF_ENC_AUTO, "cn:: YQ1i\n"},
         Case{"cn", "tab\there\x01", LDIF_ENC_AUTO, "cn: tab\there\x01\n"},
+        // Readers strip a leading tab, vertical tab or form feed like a space.
+        Case{"cn", "\tx", LDIF_ENC_AUTO, "cn:: CXg=\n"},
+        Case{"cn", "\vx", LDIF_ENC_AUTO, "cn:: C3g=\n"},
+        Case{"cn", "\fx", LDIF_ENC_AUTO, "cn:: DHg=\n"},
+        Case{"cn", "\tx", LDIF_ENC_GUESS, "cn:: CXg=\n"},
+        Case{"cn", "\fx", 17, "cn:: DHg=\n"},
+        Case{"cn", "\t\xc3\xa9", LDIF_ENC_AUTO8, "cn:: CcOp\n"},
+        Case{"cn", "\vx", LDIF_ENC_AUTO8, "cn:: C3g=\n"},
+        Case{"cn", "x\t\v\f", LDIF_ENC_AUTO, "cn: x\t\v\f\n"},
+        Case{"cn", "\x01x", LDIF_ENC_AUTO, "cn: \x01x\n"},
+        Case{"url", "\tx", LDIF_ENC_URL, "url:< \tx\n"},
         Case{"cn", "", LDIF_ENC_AUTO, "cn: \n"},
         Case{"cn", "Jos\xc3\xa9", LDIF_ENC_AUTO, "cn:: Sm9zw6k=\n"},
         Case{"cn", "Jos\xc3\xa9", LDIF_ENC_AUTO8, "cn: Jos\xc3\xa9\n"},
@@ -88,6 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"cn;lang-en", "v", LDIF_ENC_AUTO, "cn;lang-en: v\n"},
         Case{"", "ignored", LDIF_ENC_AUTO, "\n"},
         Case{nullptr, "ignored", LDIF_ENC_BASE64, "\n"}));
+
+// Records written as entries go through the same rule.
+TEST(LdifWrite, RecordValuesBeginningWithBlankControlsAreBase64) {
+    ekva_pair **record = ekva_create(4);
+    ekva_add(&record, "dn", "x", EKVA_MULTI);
+    ekva_add(&record, "description", "\tx", EKVA_MULTI);
+    ekva_add(&record, "description", "\fx", EKVA_MULTI);
+    char *text = ekva2ldif(record);
+    EXPECT_STREQ(text, "dn: x\ndescription:: CXg=\ndescription:: DHg=\n");
+    std::free(text);
+    ekva_free(record);
+}
 
 TEST(LdifWrite, NulInsideTheLengthForcesBase64OverAllBytes) {
     const std::string value("a\0b", 3);

@@ -8,17 +8,7 @@
 
 namespace {
 
-const opt_spec kTable[] = {
-    {1, "b64_read", "base64 decode input", "b", 0},
-    {2, "b64_write", "base64 encode output", "B", 0},
-    {3, "b64_guess", "base64 encode on demand", "G", 0},
-    {4, "string", "Input String (if omitted, stdin)", "s", 1},
-    {5, "infile", "Input File (if ommitted, stdin)", "i", 1},
-    {6, "out", "Outputfile instead of stdout", "o", 1},
-    {7, "attr", "Attribute name", "a", 1},
-    {8, "version", "Show version information", "V", 0},
-    {0, nullptr, nullptr, nullptr, 0},
-};
+const opt_spec *const kTable = opt_tool_table;
 
 struct Result {
     int code;
@@ -30,7 +20,8 @@ std::ostream &operator<<(std::ostream &os, const Result &r) {
     return os << '{' << r.code << ", " << r.value << '}';
 }
 
-// Parses a whole argument vector (program name first) from the start.
+// Parses a whole argument vector (program name first) from the start, up to
+// the end of the options or the first error.
 std::vector<Result> parse(std::vector<std::string> args, const opt_spec *table = kTable) {
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -43,6 +34,7 @@ std::vector<Result> parse(std::vector<std::string> args, const opt_spec *table =
         if (code == OPT_END) break;
         results.push_back({code, value ? value : "(none)"});
         std::free(value);
+        if (code < 0) break;  // the tool stops at the first error
     }
     return results;
 }
@@ -57,6 +49,8 @@ TEST_P(Parsing, ReturnsCodesAndValuesInOrder) {
     EXPECT_EQ(parse(GetParam().args), GetParam().expected);
 }
 
+constexpr int kUnknown = OPT_UNRECOGNISED, kUnexpected = OPT_UNEXPECTED, kNeedsValue = OPT_NEEDS_VALUE;
+
 INSTANTIATE_TEST_SUITE_P(
     Table, Parsing,
     testing::Values(
@@ -67,16 +61,48 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"k", "-s", "-x"}, {{4, "-x"}}},
         ParseCase{{"k", "-s", "-5"}, {{4, "-5"}}},
         ParseCase{{"k", "-s", "-"}, {{4, "-"}}},
+        ParseCase{{"k", "-s", "--"}, {{4, "--"}}},
         ParseCase{{"k", "-s", ""}, {{4, ""}}},
-        ParseCase{{"k", "-x", "--bogus", "--attr=cn"}, {{-2, "-x"}, {-2, "--bogus"}, {-2, "--attr=cn"}}},
-        ParseCase{{"k", "--b", "-attr", "-bB"}, {{-2, "--b"}, {-2, "-attr"}, {-2, "-bB"}}},
-        ParseCase{{"k", "--", "-a", "x"}, {{-2, "--"}, {7, "x"}}},
-        ParseCase{{"k", "foo", "-a", "cn"}, {}},
-        ParseCase{{"k", "-a", "cn", "foo", "-b"}, {{7, "cn"}}},
-        ParseCase{{"k", "", "-b"}, {}},
-        // The long name is compared after two skipped characters, the short
-        // one after one, whatever those characters are.
-        ParseCase{{"k", "xxattr", "v"}, {{7, "v"}}},
+        ParseCase{{"k", "-s", "-bB"}, {{4, "-bB"}}},  // only a whole option name is refused
+        // Unknown options, each as written.
+        ParseCase{{"k", "-x", "-b"}, {{kUnknown, "-x"}}},
+        ParseCase{{"k", "--bogus"}, {{kUnknown, "--bogus"}}},
+        ParseCase{{"k", "--b"}, {{kUnknown, "--b"}}},
+        ParseCase{{"k", "-attr"}, {{kUnknown, "-attr"}}},
+        ParseCase{{"k", "-battr"}, {{kUnknown, "-battr"}}},
+        ParseCase{{"k", "-"}, {{kUnknown, "-"}}},
+        ParseCase{{"k", "---attr", "x"}, {{kUnknown, "---attr"}}},
+        ParseCase{{"k", "--b64_read=1"}, {{kUnknown, "--b64_read=1"}}},
+        ParseCase{{"k", "--bogus=1"}, {{kUnknown, "--bogus=1"}}},
+        ParseCase{{"k", "--=x"}, {{kUnknown, "--=x"}}},
+        ParseCase{{"k", "-a=cn"}, {{kUnknown, "-a=cn"}}},
+        ParseCase{{"k", "-acn"}, {{kUnknown, "-acn"}}},
+        ParseCase{{"k", "-ab", "x"}, {{kUnknown, "-ab"}}},
+        ParseCase{{"k", "-bx"}, {{kUnknown, "-bx"}}},
+        ParseCase{{"k", "-bh"}, {{kUnknown, "-bh"}}},
+        // --name=value for the options that take a value.
+        ParseCase{{"k", "--attr=cn", "--string="}, {{7, "cn"}, {4, ""}}},
+        ParseCase{{"k", "--string=-V", "--out=-", "--infile=a=b"}, {{4, "-V"}, {6, "-"}, {5, "a=b"}}},
+        // Bundles: one call per letter, a last value letter takes the next argument.
+        ParseCase{{"k", "-bBG", "-b"}, {{1, "(none)"}, {2, "(none)"}, {3, "(none)"}, {1, "(none)"}}},
+        ParseCase{{"k", "-Ba", "cn", "-s", "v"}, {{2, "(none)"}, {7, "cn"}, {4, "v"}}},
+        ParseCase{{"k", "-BV", "-x"}, {{2, "(none)"}, {8, "(none)"}, {kUnknown, "-x"}}},
+        ParseCase{{"k", "-bBs", "-5"}, {{1, "(none)"}, {2, "(none)"}, {4, "-5"}}},
+        // Missing values, named as written.
+        ParseCase{{"k", "-a"}, {{kNeedsValue, "-a"}}},
+        ParseCase{{"k", "--attr"}, {{kNeedsValue, "--attr"}}},
+        ParseCase{{"k", "-s", "-B"}, {{kNeedsValue, "-s"}}},
+        ParseCase{{"k", "-s", "--attr"}, {{kNeedsValue, "-s"}}},
+        ParseCase{{"k", "-Ba"}, {{2, "(none)"}, {kNeedsValue, "-Ba"}}},
+        ParseCase{{"k", "-bs", "-G"}, {{1, "(none)"}, {kNeedsValue, "-bs"}}},
+        // What is not an option, and what follows "--".
+        ParseCase{{"k", "foo", "-a", "cn"}, {{kUnexpected, "foo"}}},
+        ParseCase{{"k", "-a", "cn", "photo.jpg"}, {{7, "cn"}, {kUnexpected, "photo.jpg"}}},
+        ParseCase{{"k", "", "-b"}, {{kUnexpected, ""}}},
+        ParseCase{{"k", "xxattr", "v"}, {{kUnexpected, "xxattr"}}},
+        ParseCase{{"k", "-b", "--"}, {{1, "(none)"}}},
+        ParseCase{{"k", "--", "-a", "x"}, {{kUnexpected, "-a"}}},
+        ParseCase{{"k", "--", "--"}, {{kUnexpected, "--"}}},
         ParseCase{{"k", "-a", "x", "-a", "y"}, {{7, "x"}, {7, "y"}}}));
 
 TEST(Parsing, EndOfArgumentsLeavesTheValuePointerAlone) {
@@ -110,10 +136,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, UsageExit,
                          testing::Values(std::vector<std::string>{"k", "-h"},
                                          std::vector<std::string>{"k", "--help"},
                                          std::vector<std::string>{"k", "-s", "-h"},
-                                         std::vector<std::string>{"k", "-a"},
-                                         std::vector<std::string>{"k", "-s", "-B"},
-                                         std::vector<std::string>{"k", "-s", "--attr"},
+                                         std::vector<std::string>{"k", "-a", "--help"},
+                                         std::vector<std::string>{"k", "-x", "-h"},
                                          std::vector<std::string>{"k", "stop", "-h"},
+                                         std::vector<std::string>{"k", "--", "-h"},
                                          std::vector<std::string>{"k", "-V", "--help"}));
 
 TEST(UsageExit, HelpScanRunsBeforeAnyOptionTakesEffect) {
