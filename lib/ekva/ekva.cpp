@@ -29,19 +29,6 @@ namespace {
 constexpr char kHeaderPrefix[] = "#EKVA_10:";
 constexpr std::uintptr_t kTagMagic = 0x9E3779B97F4A7C15u;
 
-struct Header {
-    bool present = false;
-    int capacity = 0;
-    int mode = 0;
-};
-
-Header read_header(ekva_pair **record) {
-    Header h;
-    if (record[0] && record[0]->key)
-        h.present = ekva_parse_header(record[0]->key, &h.capacity, &h.mode) == 1;
-    return h;
-}
-
 bool key_matches(const ekva_pair *pair, const char *key) {
     return pair->key && strcasecmp(pair->key, key) == 0;
 }
@@ -136,11 +123,18 @@ ekva_pair **new_slots(size_t slots) {
 
 }  // namespace
 
+Header read_header(ekva_pair **record) {
+    Header h;
+    if (record[0] && record[0]->key)
+        h.present = ekva_parse_header(record[0]->key, &h.capacity, &h.mode) == 1;
+    return h;
+}
+
 int add(ekva_pair ***where, std::string_view key, const std::string_view *value, int mode) {
     if (!where || !*where || !key.data()) return 0;
     ekva_pair **record = *where;
     const Header h = read_header(record);
-    const long first = h.present ? 1 : 0;
+    const long first = entries_after_header(record, h) - record;
     const bool may_match = mode == EKVA_UNIQUE || mode == EKVA_REPLACE;
 
     long entries = may_match ? -1 : tagged_entries(record, h);
@@ -232,7 +226,7 @@ ekva_pair **dup(ekva_pair **record) {
     if (!record) return nullptr;
     const Header h = read_header(record);
     const long slots = count_slots(record, 0);
-    const long entries = slots - (h.present ? 1 : 0);
+    const long entries = slots - (entries_after_header(record, h) - record);
     const long room = h.present && h.capacity > entries ? h.capacity + 2L : slots + 1;
     ekva_pair **copy = new_slots(static_cast<size_t>(room));
     if (!copy) return nullptr;
@@ -326,8 +320,7 @@ extern "C" int ekva_add(ekva_pair ***record, const char *key, const char *value,
 
 extern "C" int ekva_count(ekva_pair **record) {
     if (!record) return 0;
-    const Header h = read_header(record);
-    return static_cast<int>(count_slots(record, h.present ? 1 : 0));
+    return static_cast<int>(count_slots(record, entries_after_header(record) - record));
 }
 
 extern "C" int ekva_count_key(ekva_pair **record, const char *key) {
@@ -368,8 +361,8 @@ extern "C" char **ekva_get_values(ekva_pair **record, const char *key) {
 }
 
 extern "C" const char *ekva_get_key(ekva_pair **record, const char *value) {
-    if (!record || !record[0] || !value) return nullptr;
-    for (ekva_pair **p = record + 1; *p; ++p)
+    if (!record || !value) return nullptr;
+    for (ekva_pair **p = entries_from_slot1(record); *p; ++p)
         if ((*p)->value && strcasecmp((*p)->value, value) == 0) return (*p)->key;
     return nullptr;
 }
@@ -379,7 +372,7 @@ extern "C" ekva_pair **ekva_copy(ekva_pair **record) {
     const Header h = read_header(record);
     ekva_pair **copy = create(ekva_count(record), h.present ? h.mode : 0);
     if (!copy) return nullptr;
-    for (ekva_pair **p = record + (h.present ? 1 : 0); *p; ++p) {
+    for (ekva_pair **p = entries_after_header(record, h); *p; ++p) {
         if (ekva_add(&copy, (*p)->key, (*p)->value, EKVA_APPEND) == 0) {
             ekva_free(copy);
             return nullptr;

@@ -308,7 +308,7 @@ char *to_ldif(ekva_pair **record) {
     };
     const char *dn = ekva_get(record, "dn");
     if (dn) write("dn", dn, LDIF_ENC_AUTO8);
-    for (ekva_pair **p = record + (record[0] ? 1 : 0); *p; ++p) {
+    for (ekva_pair **p = ekva::entries_from_slot1(record); *p; ++p) {
         // The dn has been written first; no variant of its key is written again.
         if (dn && (*p)->key && strcasecmp((*p)->key, "dn") == 0) continue;
         if (!(*p)->value || !(*p)->key) continue;
