@@ -72,6 +72,20 @@ long count_slots(ekva_pair **record, long from) {
     return n - from;
 }
 
+// The usual header, "#EKVA_10:<digits>:<digits>", read without scanf; any
+// other form goes to scanf, which defines the result.
+bool parse_plain_header(const char *key, int &c, int &m) {
+    const char *p = key + sizeof kHeaderPrefix - 1;
+    auto number = [&p](int &out) {
+        const char *start = p;
+        long v = 0;
+        while (*p >= '0' && *p <= '9' && p - start < 9) v = v * 10 + (*p++ - '0');
+        out = static_cast<int>(v);
+        return p > start && !(*p >= '0' && *p <= '9');
+    };
+    return number(c) && *p++ == ':' && number(m);
+}
+
 // "#EKVA_10:%d:%d" of capacity and mode.
 char *header_text(int capacity, int mode) {
     char text[64] = "#EKVA_10:";
@@ -339,20 +353,6 @@ bool RecordBuilder::append(std::string_view key, const std::string_view *value) 
 }  // namespace kestrin::ekva
 
 using namespace kestrin::ekva;
-
-// The usual header, "#EKVA_10:<digits>:<digits>", read without scanf; any
-// other form goes to scanf, which defines the result.
-bool parse_plain_header(const char *key, int &c, int &m) {
-    const char *p = key + sizeof kHeaderPrefix - 1;
-    auto number = [&p](int &out) {
-        const char *start = p;
-        long v = 0;
-        while (*p >= '0' && *p <= '9' && p - start < 9) v = v * 10 + (*p++ - '0');
-        out = static_cast<int>(v);
-        return p > start && !(*p >= '0' && *p <= '9');
-    };
-    return number(c) && *p++ == ':' && number(m);
-}
 
 extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) {
     if (!key || std::strncmp(key, kHeaderPrefix, sizeof kHeaderPrefix - 1) != 0) return 0;
