@@ -24,16 +24,6 @@
 #include "util/alloc_internal.h"
 
 namespace kestrin::ekva {
-namespace {
-
-constexpr char kHeaderPrefix[] = "#EKVA_10:";
-constexpr std::uintptr_t kTagMagic = 0x9E3779B97F4A7C15u;
-
-struct Header {
-    bool present = false;
-    int capacity = 0;
-    int mode = 0;
-};
 
 Header read_header(ekva_pair **record) {
     Header h;
@@ -41,6 +31,11 @@ Header read_header(ekva_pair **record) {
         h.present = ekva_parse_header(record[0]->key, &h.capacity, &h.mode) == 1;
     return h;
 }
+
+namespace {
+
+constexpr char kHeaderPrefix[] = "#EKVA_10:";
+constexpr std::uintptr_t kTagMagic = 0x9E3779B97F4A7C15u;
 
 bool key_matches(const ekva_pair *pair, const char *key) {
     return pair->key && strcasecmp(pair->key, key) == 0;
@@ -75,6 +70,20 @@ long count_slots(ekva_pair **record, long from) {
     long n = from;
     while (record[n]) ++n;
     return n - from;
+}
+
+// The usual header, "#EKVA_10:<digits>:<digits>", read without scanf; any
+// other form goes to scanf, which defines the result.
+bool parse_plain_header(const char *key, int &c, int &m) {
+    const char *p = key + sizeof kHeaderPrefix - 1;
+    auto number = [&p](int &out) {
+        const char *start = p;
+        long v = 0;
+        while (*p >= '0' && *p <= '9' && p - start < 9) v = v * 10 + (*p++ - '0');
+        out = static_cast<int>(v);
+        return p > start && !(*p >= '0' && *p <= '9');
+    };
+    return number(c) && *p++ == ':' && number(m);
 }
 
 // "#EKVA_10:%d:%d" of capacity and mode.
@@ -134,77 +143,131 @@ ekva_pair **new_slots(size_t slots) {
     return record;
 }
 
+// A record as a change finds it, and the capacity the change leaves it with.
+struct Layout {
+    Header header;
+    long first = 0;    // slot of the first entry
+    long entries = 0;  // entries before the change
+    int capacity = 0;  // the header's capacity after the change
+
+    long slots() const { return first + entries; }  // slots in use before the change
+    bool grows() const { return header.present && capacity != header.capacity; }
+};
+
+// Reads where the entries start and how many there are (from the tag when
+// the change only appends, by scanning otherwise), and doubles the capacity
+// of a full record (more than once when an array made by hand already holds
+// more entries than its header says). False when the capacity would not fit
+// an int.
+bool measure(ekva_pair **record, bool appends_only, Layout &at) {
+    at.header = read_header(record);
+    at.first = entries_after_header(record, at.header) - record;
+    at.entries = appends_only ? tagged_entries(record, at.header) : -1;
+    if (at.entries < 0) at.entries = count_slots(record, at.first);
+    at.capacity = at.header.capacity;
+    if (!at.header.present) return true;
+    if (at.capacity < 1) at.capacity = 1;
+    while (at.entries >= at.capacity) {
+        if (at.capacity > INT_MAX / 2) return false;
+        at.capacity *= 2;
+    }
+    return true;
+}
+
+// What a change stores, allocated before the record is touched so that a
+// change either happens whole or not at all. Whatever append_to() or
+// replace_values() does not take is freed.
+class Change {
+public:
+    Change() = default;
+    Change(const Change &) = delete;
+    Change &operator=(const Change &) = delete;
+    ~Change() {
+        for (char *r : replacements_) std::free(r);
+        free_pair(pair_);
+    }
+
+    // The entries of key (modes UNIQUE and REPLACE look for them), a copy of
+    // value for each of those with a value (REPLACE), or else the new pair.
+    // False when memory ran out.
+    bool prepare(ekva_pair **record, const Layout &at, std::string_view key, const std::string_view *value,
+                 int mode) {
+        try {
+            if (mode == EKVA_UNIQUE || mode == EKVA_REPLACE)
+                for (long i = at.first; i < at.slots(); ++i)
+                    if (key_matches(record[i], key)) matches_.push_back(record[i]);
+            replacing_ = mode == EKVA_REPLACE;
+            if (replacing_ && !copy_replacements(value)) return false;
+        } catch (...) {
+            return false;
+        }
+        return !matches_.empty() || (pair_ = new_pair(key, value)) != nullptr;
+    }
+
+    // Whether the key was not found, so the new pair is to be appended.
+    bool appends() const { return matches_.empty(); }
+
+    // Stores the new pair at slot `at`, ending the array after it.
+    void append_to(ekva_pair **record, long at) {
+        record[at] = pair_;
+        record[at + 1] = nullptr;
+        pair_ = nullptr;
+    }
+
+    // In REPLACE mode, gives the matches with a value the new value.
+    void replace_values() {
+        if (!replacing_) return;
+        size_t r = 0;
+        for (ekva_pair *m : matches_)
+            if (m->value) {
+                std::free(m->value);
+                m->value = replacements_[r++];
+            }
+        replacements_.clear();
+    }
+
+private:
+    bool copy_replacements(const std::string_view *value) {
+        replacements_.reserve(matches_.size());
+        for (const ekva_pair *m : matches_) {
+            if (!m->value) continue;
+            char *copy = value ? mem::duplicate(*value) : nullptr;
+            if (value && !copy) return false;
+            replacements_.push_back(copy);
+        }
+        return true;
+    }
+
+    std::vector<ekva_pair *> matches_;
+    std::vector<char *> replacements_;  // one per match with a value, in order
+    ekva_pair *pair_ = nullptr;
+    bool replacing_ = false;
+};
+
 }  // namespace
 
 int add(ekva_pair ***where, std::string_view key, const std::string_view *value, int mode) {
     if (!where || !*where || !key.data()) return 0;
     ekva_pair **record = *where;
-    const Header h = read_header(record);
-    const long first = h.present ? 1 : 0;
-    const bool may_match = mode == EKVA_UNIQUE || mode == EKVA_REPLACE;
+    const bool appends_only = mode != EKVA_UNIQUE && mode != EKVA_REPLACE;
+    Layout at;
+    if (!measure(record, appends_only, at)) return 0;
+    Change change;
+    if (!change.prepare(record, at, key, value, mode)) return 0;
 
-    long entries = may_match ? -1 : tagged_entries(record, h);
-    if (entries < 0) entries = count_slots(record, first);
-    const long slots = first + entries;  // slots in use before the call
-
-    // A full record doubles its capacity (more than once when an array made
-    // by hand already holds more entries than its header says).
-    int capacity = h.capacity;
-    if (h.present) {
-        if (capacity < 1) capacity = 1;
-        while (entries >= capacity) {
-            if (capacity > INT_MAX / 2) return 0;
-            capacity *= 2;
-        }
-    }
-    const bool grow = h.present && capacity != h.capacity;
-
-    // Everything that can fail is allocated before the record is touched.
-    std::vector<ekva_pair *> matches;
-    std::vector<char *> replacements;
-    ekva_pair *pair = nullptr;
-    try {
-        if (may_match) {
-            for (long i = first; i < slots; ++i)
-                if (key_matches(record[i], key)) matches.push_back(record[i]);
-            if (mode == EKVA_REPLACE)
-                for (ekva_pair *m : matches)
-                    if (m->value) {
-                        char *copy = value ? mem::duplicate(*value) : nullptr;
-                        if (value && !copy) throw std::bad_alloc();
-                        replacements.push_back(copy);
-                    }
-        }
-        if (matches.empty() && !(pair = new_pair(key, value))) throw std::bad_alloc();
-    } catch (...) {
-        for (char *r : replacements) std::free(r);
-        free_pair(pair);
-        return 0;
-    }
-
-    if (grow) {
-        if (!grow_slots(record, static_cast<size_t>(slots), capacity, h.mode)) {
-            for (char *r : replacements) std::free(r);
-            free_pair(pair);
-            return 0;
-        }
+    // A full record grows even when nothing ends up added.
+    if (at.grows()) {
+        if (!grow_slots(record, static_cast<size_t>(at.slots()), at.capacity, at.header.mode)) return 0;
         *where = record;
     }
-
-    if (!matches.empty()) {
-        size_t r = 0;
-        for (ekva_pair *m : matches)
-            if (mode == EKVA_REPLACE && m->value) {
-                std::free(m->value);
-                m->value = replacements[r++];
-            }
-        if (grow) write_tag(record, capacity, static_cast<int>(entries));
-        return static_cast<int>(slots);
+    if (!change.appends()) {
+        change.replace_values();
+        if (at.grows()) write_tag(record, at.capacity, static_cast<int>(at.entries));
+        return static_cast<int>(at.slots());
     }
-    record[slots] = pair;
-    record[slots + 1] = nullptr;
-    if (h.present) write_tag(record, capacity, static_cast<int>(entries + 1));
-    return static_cast<int>(slots + 1);
+    change.append_to(record, at.slots());
+    if (at.header.present) write_tag(record, at.capacity, static_cast<int>(at.entries + 1));
+    return static_cast<int>(at.slots() + 1);
 }
 
 namespace {
@@ -232,7 +295,7 @@ ekva_pair **dup(ekva_pair **record) {
     if (!record) return nullptr;
     const Header h = read_header(record);
     const long slots = count_slots(record, 0);
-    const long entries = slots - (h.present ? 1 : 0);
+    const long entries = slots - (entries_after_header(record, h) - record);
     const long room = h.present && h.capacity > entries ? h.capacity + 2L : slots + 1;
     ekva_pair **copy = new_slots(static_cast<size_t>(room));
     if (!copy) return nullptr;
@@ -291,20 +354,6 @@ bool RecordBuilder::append(std::string_view key, const std::string_view *value) 
 
 using namespace kestrin::ekva;
 
-// The usual header, "#EKVA_10:<digits>:<digits>", read without scanf; any
-// other form goes to scanf, which defines the result.
-bool parse_plain_header(const char *key, int &c, int &m) {
-    const char *p = key + sizeof kHeaderPrefix - 1;
-    auto number = [&p](int &out) {
-        const char *start = p;
-        long v = 0;
-        while (*p >= '0' && *p <= '9' && p - start < 9) v = v * 10 + (*p++ - '0');
-        out = static_cast<int>(v);
-        return p > start && !(*p >= '0' && *p <= '9');
-    };
-    return number(c) && *p++ == ':' && number(m);
-}
-
 extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) {
     if (!key || std::strncmp(key, kHeaderPrefix, sizeof kHeaderPrefix - 1) != 0) return 0;
     int c = 0, m = 0;
@@ -326,8 +375,7 @@ extern "C" int ekva_add(ekva_pair ***record, const char *key, const char *value,
 
 extern "C" int ekva_count(ekva_pair **record) {
     if (!record) return 0;
-    const Header h = read_header(record);
-    return static_cast<int>(count_slots(record, h.present ? 1 : 0));
+    return static_cast<int>(count_slots(record, entries_after_header(record) - record));
 }
 
 extern "C" int ekva_count_key(ekva_pair **record, const char *key) {
@@ -368,8 +416,8 @@ extern "C" char **ekva_get_values(ekva_pair **record, const char *key) {
 }
 
 extern "C" const char *ekva_get_key(ekva_pair **record, const char *value) {
-    if (!record || !record[0] || !value) return nullptr;
-    for (ekva_pair **p = record + 1; *p; ++p)
+    if (!record || !value) return nullptr;
+    for (ekva_pair **p = entries_from_slot1(record); *p; ++p)
         if ((*p)->value && strcasecmp((*p)->value, value) == 0) return (*p)->key;
     return nullptr;
 }
@@ -379,7 +427,7 @@ extern "C" ekva_pair **ekva_copy(ekva_pair **record) {
     const Header h = read_header(record);
     ekva_pair **copy = create(ekva_count(record), h.present ? h.mode : 0);
     if (!copy) return nullptr;
-    for (ekva_pair **p = record + (h.present ? 1 : 0); *p; ++p) {
+    for (ekva_pair **p = entries_after_header(record, h); *p; ++p) {
         if (ekva_add(&copy, (*p)->key, (*p)->value, EKVA_APPEND) == 0) {
             ekva_free(copy);
             return nullptr;

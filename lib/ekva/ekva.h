@@ -10,8 +10,18 @@
  * without regard to ASCII letter case in a record's own operations, exactly
  * (byte for byte) in the set operations.
  *
- * Arrays made by hand are accepted too: when slot 0 is not a header it is an
- * ordinary entry, and ekva_add then never grows the array.
+ * Arrays made by hand are accepted too. What the operations make of slot 0
+ * when it holds no header:
+ *   - an ordinary entry for ekva_add (which then never grows the array),
+ *     ekva_count, ekva_dup, ekva_print, ekva_fprint and ekva_to_csv_line;
+ *   - a slot like any other for the lookups by key (ekva_get, ekva_get_nth,
+ *     ekva_get_values, ekva_count_key, and so the key of ekva_set_sort),
+ *     which scan from slot 0 in every record;
+ *   - passed over, whatever it holds, by ekva_get_key, ekva_set_find,
+ *     ekva_set_find_nth, ekva_set_count, ekva_to_kv_text and ekva2ldif
+ *     (ldif.h; its dn is still looked up with ekva_get);
+ *   - a record without header for ekva_copy, which gives NULL (and so
+ *     ekva_set_push stores NULL).
  */
 #ifndef KESTRIN_EKVA_EKVA_H
 #define KESTRIN_EKVA_EKVA_H

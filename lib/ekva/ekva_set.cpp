@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ekva/ekva.h"
+#include "ekva/ekva_internal.h"
 #include "util/grow_internal.h"
 
 namespace kestrin::ekva_set {
@@ -17,20 +18,20 @@ bool entry_matches(const ekva_pair *pair, const char *key, const char *value) {
     return pair->value && std::strcmp(pair->value, value) == 0;
 }
 
-// Slot 0 (the header) is passed over in every record.
+// Slot 0 is passed over in every record, whatever it holds.
 template <class Visit>
 void for_each_entry(ekva_pair ***set, Visit visit) {
     for (ekva_pair ***r = set; *r; ++r)
-        for (ekva_pair **p = **r ? *r + 1 : *r; *p; ++p)
+        for (ekva_pair **p = ekva::entries_from_slot1(*r); *p; ++p)
             if (!visit(*r, *p)) return;
 }
 
 // Whether ekva_copy can make a record of it: a header of a valid mode and at
 // least one entry. Other records copy to NULL, which a push stores as is.
 bool copyable(ekva_pair **record) {
-    int capacity = 0, mode = 0;
-    return record && record[0] && ekva_parse_header(record[0]->key, &capacity, &mode) &&
-           mode >= EKVA_UNIQUE && mode <= EKVA_MULTI_ALT && ekva_count(record) > 0;
+    if (!record) return false;
+    const ekva::Header h = ekva::read_header(record);
+    return h.present && h.mode >= EKVA_UNIQUE && h.mode <= EKVA_MULTI_ALT && ekva_count(record) > 0;
 }
 
 struct Keyed {

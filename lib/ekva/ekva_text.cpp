@@ -8,16 +8,12 @@
 
 #include "ekva/csv.h"
 #include "ekva/ekva.h"
+#include "ekva/ekva_internal.h"
 #include "util/alloc_internal.h"
 #include "util/str.h"
 
 namespace kestrin::ekva_text {
 namespace {
-
-// The listings start after the header when slot 0 holds one.
-ekva_pair **first_entry(ekva_pair **record) {
-    return record[0] && ekva_parse_header(record[0]->key, nullptr, nullptr) ? record + 1 : record;
-}
 
 // Frees a malloc'd text on scope exit.
 struct Owned {
@@ -71,7 +67,7 @@ bool csv_field(ekva_pair **record, ekva_pair **&at, char sep, bool force, bool k
 char *to_csv_line(ekva_pair **record, char sep, bool force, bool keys_only) {
     std::string line;
     bool first = true;
-    for (ekva_pair **at = first_entry(record); *at;) {
+    for (ekva_pair **at = ekva::entries_after_header(record); *at;) {
         if (std::strstr((*at)->key, ";binary")) {
             ++at;
             continue;
@@ -87,9 +83,9 @@ char *to_csv_line(ekva_pair **record, char sep, bool force, bool keys_only) {
 
 std::string to_kv_text(ekva_pair **record, char sep) {
     std::string text;
-    if (!record[0]) return text;
-    for (ekva_pair **p = record + 1; *p; ++p) {
-        if (p != record + 1) text += sep;
+    ekva_pair **const first = ekva::entries_from_slot1(record);
+    for (ekva_pair **p = first; *p; ++p) {
+        if (p != first) text += sep;
         text += (*p)->key;
         text += '=';
         if ((*p)->value) text += (*p)->value;
@@ -136,7 +132,7 @@ using namespace kestrin;
 extern "C" int ekva_print(ekva_pair **record) {
     if (!record) return 0;
     int n = 0;
-    for (ekva_pair **p = ekva_text::first_entry(record); *p; ++p, ++n) {
+    for (ekva_pair **p = ekva::entries_after_header(record); *p; ++p, ++n) {
         if ((*p)->value)
             std::printf("%s: <%s>\n", (*p)->key, (*p)->value);
         else
@@ -148,7 +144,7 @@ extern "C" int ekva_print(ekva_pair **record) {
 extern "C" int ekva_fprint(ekva_pair **record, FILE *stream, int width) {
     if (!record || !stream) return 0;
     int n = 0;
-    for (ekva_pair **p = ekva_text::first_entry(record); *p; ++p, ++n)
+    for (ekva_pair **p = ekva::entries_after_header(record); *p; ++p, ++n)
         std::fprintf(stream, "%-*s: <%s>\n", width, (*p)->key, (*p)->value ? (*p)->value : "NULL");
     return n;
 }

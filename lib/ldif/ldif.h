@@ -140,8 +140,7 @@ char *ldif_read_entry(FILE *stream);
  * the text, in order: plain values under the name as written; base64 and
  * file values as their base64 text under "<name>;binary" (no pair for an
  * empty one); comments as "#" -> "#"; blank lines give nothing. length is
- * not needed. Returns NULL, after "ldif2ekva: failed to parse ldif buffer
-"
+ * not needed. Returns NULL, after "ldif2ekva: failed to parse ldif buffer\n"
  * on stderr, when the first line cannot be parsed (also for an empty text);
  * a later line that cannot be parsed ends the record quietly.
  *
@@ -168,8 +167,7 @@ int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *c
  * (comments and lines before dn: included), comparing each name with attr as
  * a whole, ASCII case ignored. length is not needed. When the first line
  * cannot be parsed, a message names the operation on stderr
- * ("ldif_entry_count_attr: failed to parse ldif buffer
-", or
+ * ("ldif_entry_count_attr: failed to parse ldif buffer\n", or
  * "ldif_entry_get_attr: ..." for the other two) and the result is empty.
  *   ldif_entry_count_attr: the number of matching lines.
  *   ldif_entry_get_attr: the n-th match (from 1): its value bytes through

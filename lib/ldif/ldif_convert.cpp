@@ -190,9 +190,17 @@ bool for_each_piece(const char *path, Walk walk) {
     return true;
 }
 
-// Stores records in a set of its own, grown by index from 50.
+// The sinks of a load: store(record) takes the record over and returns false
+// to stop the load; discard() takes back what the load stored; finish()
+// gives the loader's result.
+
+// Stores records in a set of its own, grown by index from 50; *set is
+// written only when a record was stored.
 class NewSet {
 public:
+    explicit NewSet(ekva_pair ****set) : set_(set) {}
+    NewSet(const NewSet &) = delete;
+    NewSet &operator=(const NewSet &) = delete;
     bool store(ekva_pair **record) {
         if (!grow::make_room(records_, count_, &capacity_)) {
             ekva_free(record);
@@ -201,17 +209,18 @@ public:
         count_ = grow::store(records_, count_, record);
         return true;
     }
-    int finish(ekva_pair ****set) {
-        if (count_ > 0) *set = records_;
-        return count_;
-    }
     void discard() {
         ekva_set_free(records_);
         records_ = nullptr;
         count_ = 0;
     }
+    int finish() {
+        if (count_ > 0) *set_ = records_;
+        return count_;
+    }
 
 private:
+    ekva_pair ****set_;
     ekva_pair ***records_ = nullptr;
     int count_ = 0, capacity_ = kSetCapacity;
 };
@@ -220,20 +229,22 @@ private:
 class Appender {
 public:
     Appender(ekva_pair ****set, int count, int *capacity) : set_(set), start_(count), count_(count), capacity_(capacity) {}
+    Appender(const Appender &) = delete;
+    Appender &operator=(const Appender &) = delete;
     bool store(ekva_pair **record) {
         const int before = count_;
         count_ = ekva_set_push(set_, record, count_, capacity_);
         ekva_free(record);
         return count_ != before;
     }
-    int count() const { return count_; }
-    // Takes back what this load pushed (the set ends where it ended before).
+    // The set ends where it ended before the load.
     void discard() {
         if (!*set_) return;
         for (int i = start_; i < count_ && (*set_)[i]; ++i) ekva_free((*set_)[i]);
         if (start_ < count_) (*set_)[start_] = nullptr;
         count_ = start_;
     }
+    int finish() const { return count_; }
 
 private:
     ekva_pair ****set_;
@@ -241,60 +252,41 @@ private:
     int *capacity_;
 };
 
-int to_set(ekva_pair ****set, const char *text, const char *class_name) {
-    if (!set) return 0;
-    NewSet records;
-    try {
-        for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
-    } catch (...) {
-        // no memory: the records stored so far stay
-    }
-    return records.finish(set);
-}
+// The sources of a load: feed() hands every converted, filtered record to
+// store and returns false when the source could not be read.
 
-int append_to_set(ekva_pair ****set, const char *text, const char *class_name, int count, int *capacity) {
-    if (!set) return count;
-    Appender records(set, count, capacity);
-    try {
-        for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
-    } catch (...) {
+struct TextSource {
+    const char *text;
+    template <class Store>
+    bool feed(const char *class_name, Store store) const {
+        for_each_record(text, class_name, store);
+        return true;
     }
-    return records.count();
-}
+};
 
-// A file is read piece by piece. An unreadable file (or a read error part
-// way) loads nothing: the set and the count stay as they were.
-int file_to_set(ekva_pair ****set, const char *path, const char *class_name) {
-    if (!set) return 0;
-    NewSet records;
-    bool read = false;
-    try {
-        read = for_each_piece(path, [&](const char *text) {
-            return for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
-        });
-    } catch (...) {
-        read = true;  // no memory: the records stored so far stay
+// A file is read piece by piece; it cannot be read when it cannot be opened
+// or a read fails part way.
+struct FileSource {
+    const char *path;
+    template <class Store>
+    bool feed(const char *class_name, Store store) const {
+        return for_each_piece(path, [&](const char *text) { return for_each_record(text, class_name, store); });
     }
-    if (!read) {
-        records.discard();
-        return 0;
-    }
-    return records.finish(set);
-}
+};
 
-int file_append_to_set(ekva_pair ****set, const char *path, const char *class_name, int count, int *capacity) {
-    if (!set) return count;
-    Appender records(set, count, capacity);
-    bool read = false;
+// Loads the records of source into sink. A source that cannot be read loads
+// nothing: the set and the count stay as they were. When memory runs out the
+// records stored so far stay.
+template <class Source, class Sink>
+int load(const Source &source, const char *class_name, Sink sink) {
+    bool read = true;
     try {
-        read = for_each_piece(path, [&](const char *text) {
-            return for_each_record(text, class_name, [&](ekva_pair **r) { return records.store(r); });
-        });
+        read = source.feed(class_name, [&sink](ekva_pair **r) { return sink.store(r); });
     } catch (...) {
-        read = true;
+        // no memory: keep what was stored
     }
-    if (!read) records.discard();
-    return records.count();
+    if (!read) sink.discard();
+    return sink.finish();
 }
 
 char *to_ldif(ekva_pair **record) {
@@ -308,7 +300,7 @@ char *to_ldif(ekva_pair **record) {
     };
     const char *dn = ekva_get(record, "dn");
     if (dn) write("dn", dn, LDIF_ENC_AUTO8);
-    for (ekva_pair **p = record + (record[0] ? 1 : 0); *p; ++p) {
+    for (ekva_pair **p = ekva::entries_from_slot1(record); *p; ++p) {
         // The dn has been written first; no variant of its key is written again.
         if (dn && (*p)->key && strcasecmp((*p)->key, "dn") == 0) continue;
         if (!(*p)->value || !(*p)->key) continue;
@@ -328,21 +320,25 @@ extern "C" ekva_pair **ldif2ekva(const char *text, int length) {
 }
 
 extern "C" int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name) {
-    return ldif::to_set(set, text, class_name);
+    if (!set) return 0;
+    return ldif::load(ldif::TextSource{text}, class_name, ldif::NewSet(set));
 }
 
 extern "C" int ldif2ekva_set_append(ekva_pair ****set, const char *text, const char *class_name, int count,
                                     int *capacity) {
-    return ldif::append_to_set(set, text, class_name, count, capacity);
+    if (!set) return count;
+    return ldif::load(ldif::TextSource{text}, class_name, ldif::Appender(set, count, capacity));
 }
 
 extern "C" int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name) {
-    return ldif::file_to_set(set, path, class_name);
+    if (!set) return 0;
+    return ldif::load(ldif::FileSource{path}, class_name, ldif::NewSet(set));
 }
 
 extern "C" int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *class_name, int count,
                                          int *capacity) {
-    return ldif::file_append_to_set(set, path, class_name, count, capacity);
+    if (!set) return count;
+    return ldif::load(ldif::FileSource{path}, class_name, ldif::Appender(set, count, capacity));
 }
 
 extern "C" char *ekva2ldif(ekva_pair **record) {

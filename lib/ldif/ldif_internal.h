@@ -10,12 +10,13 @@
 namespace kestrin::ldif {
 
 // Where one logical line lies: from begin to end (the LF or NUL that ends
-// it), with folds ("\n ") inside when `folded`; next is the cursor after it.
+// it), with folds ("\n ") inside when `has_folds`; next is the cursor after
+// it.
 struct Extent {
     const char *begin;
     const char *end;
     const char *next;
-    bool folded;
+    bool has_folds;
 };
 Extent logical_line(const char *cursor);
 
@@ -28,7 +29,7 @@ struct Line {
 // Reused storage of a walk: the line with its folds joined, the line
 // without its CRs, decoded or file bytes.
 struct Workspace {
-    std::string folded;
+    std::string joined;
     std::string line;
     std::string value;
 };
@@ -41,7 +42,6 @@ enum class Parsed { kLine, kEnd, kFailed };
 // kFailed: a base64 value that is malformed or decodes to nothing, or no
 // memory.
 Parsed parse_line(const char *cursor, Workspace &ws, Line &line, const char **next);
-Parsed parse_extent(const Extent &extent, Workspace &ws, Line &line);
 // The same for a logical line whose folds are already joined (CRs may remain).
 Parsed parse_joined(std::string_view line, Workspace &ws, Line &out);
 

@@ -69,7 +69,7 @@ Extent logical_line(const char *cursor) {
             return e;
         }
         if (lf[1] == ' ') {  // a fold: the line goes on after the blank
-            e.folded = true;
+            e.has_folds = true;
             p = lf + 2;
             continue;
         }
@@ -79,24 +79,28 @@ Extent logical_line(const char *cursor) {
     }
 }
 
-Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **next) {
-    if (!cursor || !*cursor) return Parsed::kEnd;
-    const Extent e = logical_line(cursor);
-    *next = e.next;
-    return parse_extent(e, ws, out);
-}
+namespace {
 
 Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
     try {
-        if (e.folded) {
-            join_folds(e, ws.folded);
-            line = ws.folded;
+        if (e.has_folds) {
+            join_folds(e, ws.joined);
+            line = ws.joined;
         }
     } catch (...) {
         return Parsed::kFailed;
     }
     return parse_joined(line, ws, out);
+}
+
+}  // namespace
+
+Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **next) {
+    if (!cursor || !*cursor) return Parsed::kEnd;
+    const Extent e = logical_line(cursor);
+    *next = e.next;
+    return parse_extent(e, ws, out);
 }
 
 Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
@@ -147,7 +151,7 @@ bool is_dn_line(std::string_view line) { return line.size() >= 4 && line.substr(
 
 std::string_view entry_line(const Extent &e, std::string &scratch) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
-    if (e.folded) {
+    if (e.has_folds) {
         join_folds(e, scratch);
         line = scratch;
     }
@@ -160,10 +164,6 @@ namespace {
 
 using namespace kestrin;
 
-// A malloc'd copy of bytes with a NUL after them.
-char *copy_bytes(std::string_view bytes) { return mem::duplicate(bytes); }
-
-using ldif::entry_line;
 using ldif::is_dn_line;
 
 const char *next_entry(const char *cursor, char **entry, int *entry_len) {
@@ -178,7 +178,7 @@ const char *next_entry(const char *cursor, char **entry, int *entry_len) {
     });
     if (!started) return cursor;  // a blank line before any dn: line, or the end
     if (text.size() > static_cast<size_t>(INT_MAX)) return nullptr;
-    *entry = copy_bytes(text);
+    *entry = mem::duplicate(text);
     if (!*entry) return nullptr;
     *entry_len = static_cast<int>(text.size());
     return cursor;
@@ -203,7 +203,7 @@ char *read_entry(FILE *stream) {
         text.append(line);
         text += '\n';
     }
-    return started ? copy_bytes(text) : nullptr;
+    return started ? mem::duplicate(text) : nullptr;
 }
 
 }  // namespace
@@ -218,8 +218,8 @@ extern "C" const char *ldif_parse_line(const char *cursor, int length, char **na
     const char *next = nullptr;
     if (ldif::parse_line(cursor, ws, line, &next) != ldif::Parsed::kLine) return nullptr;
     if (line.value.size() > static_cast<size_t>(INT_MAX)) return nullptr;
-    char *n = copy_bytes(line.name);
-    char *v = copy_bytes(line.value);
+    char *n = mem::duplicate(line.name);
+    char *v = mem::duplicate(line.value);
     if (!n || !v) {
         std::free(n);
         std::free(v);

@@ -103,6 +103,74 @@ Value choose_value(const char *value, int value_len, int mode) {
     return {text, !is_safe_string(text, mode == LDIF_ENC_AUTO8)};
 }
 
+// How the line begins: the name as printed and the marker after it. A
+// ";binary" or ";filename" option cuts the name at its first ';' and sets
+// the marker whatever form the value takes.
+struct Head {
+    std::string_view name;
+    std::string_view marker;
+};
+
+Head line_head(std::string_view name, const Value &val, int mode) {
+    if (name.find(";binary") != std::string_view::npos) return {name.substr(0, name.find(';')), ":: "};
+    if (name.find(";filename") != std::string_view::npos) return {name.substr(0, name.find(';')), ":< "};
+    return {name, val.base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": "};
+}
+
+// The working buffer of the base64 encoding: one chunk's text, or less for
+// a short value.
+struct Scratch {
+    char *data = nullptr;
+    size_t size = 0;
+    Scratch() = default;
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    ~Scratch() { std::free(data); }
+    bool allocate(size_t text_len) {
+        size = std::min(text_len, kChunkChars) + 1;
+        data = static_cast<char *>(mem::allocate(size));
+        return data != nullptr;
+    }
+};
+
+// The caller's buffer grown (or a new one) with room for `appended`
+// characters and a NUL after its `old` characters; NULL when memory runs out.
+char *grow_buffer(char *buffer, int old, size_t appended) {
+    char *out = static_cast<char *>(old == 0 ? mem::allocate(appended + 1)
+                                             : mem::reallocate(buffer, old + appended + 1));
+    if (out) mem::advise_huge_pages(out + old, appended + 1);
+    return out;
+}
+
+// Puts the base64 text of bytes, chunk by chunk through scratch. False,
+// after a message on stderr, when the encoder fails.
+bool put_base64(Folder &line, std::string_view bytes, Scratch &scratch) {
+    const auto *src = reinterpret_cast<const unsigned char *>(bytes.data());
+    for (size_t done = 0; done < bytes.size(); done += kChunkBytes) {
+        const size_t n = std::min(kChunkBytes, bytes.size() - done);
+        const int written = base64_encode(src + done, n, scratch.data, scratch.size);
+        if (written < 0 || static_cast<size_t>(written) != base64_length(n)) {
+            std::fprintf(stderr, "Failed to encode binary value: %d\n", written);
+            return false;
+        }
+        line.put({scratch.data, static_cast<size_t>(written)});
+    }
+    return true;
+}
+
+// Writes the whole folded line at dst. False when the encoder fails.
+bool put_line(char *dst, const Head &head, const Value &val, Scratch &scratch) {
+    Folder line(dst);
+    line.put(head.name);
+    line.put(head.marker);
+    if (!val.base64)
+        line.put(val.bytes);
+    else if (!put_base64(line, val.bytes, scratch))
+        return false;
+    line.end_line();
+    return true;
+}
+
 char *write_attr(char *buffer, int *count, const char *name, const char *value, int value_len,
                  int mode) {
     if (!count || *count < 0) return nullptr;
@@ -111,62 +179,29 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     if (name_refused(full_name)) return nullptr;
 
     const Value val = choose_value(value, value_len, mode);
-    std::string_view printed = full_name;
-    std::string_view separator = val.base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": ";
-    if (full_name.find(";binary") != std::string_view::npos) {
-        printed = full_name.substr(0, full_name.find(';'));
-        separator = ":: ";
-    } else if (full_name.find(";filename") != std::string_view::npos) {
-        printed = full_name.substr(0, full_name.find(';'));
-        separator = ":< ";
-    }
-
+    const Head head = line_head(full_name, val, mode);
     const size_t text_len = val.base64 ? base64_length(val.bytes.size()) : val.bytes.size();
-    const size_t appended = folded_length(printed.size() + separator.size() + text_len);
+    const size_t appended = folded_length(head.name.size() + head.marker.size() + text_len);
     const int old = *count;
     if (appended > static_cast<size_t>(INT_MAX - old)) {
         errno = EOVERFLOW;
         return nullptr;
     }
 
-    char *scratch = nullptr;
-    if (val.base64) {
-        scratch = static_cast<char *>(mem::allocate(std::min(text_len, kChunkChars) + 1));
-        if (!scratch) {
-            std::fputs("Failed to allocate base64 buffer\n", stderr);
-            if (old > 0) std::free(buffer);
-            return nullptr;
-        }
-    }
-    char *out = static_cast<char *>(old == 0 ? mem::allocate(appended + 1)
-                                             : mem::reallocate(buffer, old + appended + 1));
-    if (!out) {
-        std::free(scratch);
+    // The base64 failures (no working buffer, the encoder fails) free the
+    // caller's buffer; a buffer that cannot grow is left as it was.
+    Scratch scratch;
+    if (val.base64 && !scratch.allocate(text_len)) {
+        std::fputs("Failed to allocate base64 buffer\n", stderr);
+        if (old > 0) std::free(buffer);
         return nullptr;
     }
-    mem::advise_huge_pages(out + old, appended + 1);
-
-    Folder line(out + old);
-    line.put(printed);
-    line.put(separator);
-    if (!val.base64) {
-        line.put(val.bytes);
-    } else {
-        const auto *src = reinterpret_cast<const unsigned char *>(val.bytes.data());
-        for (size_t done = 0; done < val.bytes.size(); done += kChunkBytes) {
-            const size_t n = std::min(kChunkBytes, val.bytes.size() - done);
-            const int written = base64_encode(src + done, n, scratch, kChunkChars + 1);
-            if (written < 0 || static_cast<size_t>(written) != base64_length(n)) {
-                std::fprintf(stderr, "Failed to encode binary value: %d\n", written);
-                std::free(scratch);
-                std::free(out);
-                return nullptr;
-            }
-            line.put({scratch, static_cast<size_t>(written)});
-        }
-        std::free(scratch);
+    char *out = grow_buffer(buffer, old, appended);
+    if (!out) return nullptr;
+    if (!put_line(out + old, head, val, scratch)) {
+        std::free(out);
+        return nullptr;
     }
-    line.end_line();
     *count = old + static_cast<int>(appended);
     return out;
 }
