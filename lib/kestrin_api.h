@@ -29,6 +29,14 @@
 #define KESTRIN_API_END
 #endif
 
+/* No exception leaves a function of the library: C++ callers see that in the
+ * type. */
+#ifdef __cplusplus
+#define KESTRIN_NOEXCEPT noexcept
+#else
+#define KESTRIN_NOEXCEPT
+#endif
+
 /* codec/base64.h */
 #define base64_encode kestrin_base64_encode
 #define base64_decode kestrin_base64_decode

@@ -190,12 +190,12 @@ int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned 
 }  // namespace kestrin::base64
 
 extern "C" int base64_encode(const unsigned char *src, size_t src_len, char *out,
-                             size_t out_size) {
+                             size_t out_size) noexcept {
     static const auto kernel = kestrin::base64::pick_encoder();
     return kestrin::base64::encode_with(kernel, src, src_len, out, out_size);
 }
 
-extern "C" int base64_decode(const char *text, unsigned char *out, size_t out_size) {
+extern "C" int base64_decode(const char *text, unsigned char *out, size_t out_size) noexcept {
     if (!text) return -1;
     return kestrin::base64::decode_span(text, std::strlen(text), out, out_size);
 }

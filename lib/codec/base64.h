@@ -23,7 +23,7 @@ KESTRIN_API_BEGIN
  * the text and its NUL do not fit in out_size (the whole groups that did fit
  * stay in out) or when the text would be 2 GiB or longer.
  */
-int base64_encode(const unsigned char *src, size_t src_len, char *out, size_t out_size);
+int base64_encode(const unsigned char *src, size_t src_len, char *out, size_t out_size) KESTRIN_NOEXCEPT;
 
 /*
  * base64_decode: decodes the NUL-terminated text into out.
@@ -39,7 +39,7 @@ int base64_encode(const unsigned char *src, size_t src_len, char *out, size_t ou
  * Returns the number of bytes decoded (0 for an empty or all-whitespace text),
  * or -1 for malformed text or an output buffer that is too small.
  */
-int base64_decode(const char *text, unsigned char *out, size_t out_size);
+int base64_decode(const char *text, unsigned char *out, size_t out_size) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

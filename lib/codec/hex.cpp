@@ -121,9 +121,9 @@ size_t decode(const char *text, unsigned char **out) {
 }  // namespace
 }  // namespace kestrin::hex
 
-extern "C" char *hex_encode(const unsigned char *data, size_t len) { return kestrin::hex::encode(data, len); }
+extern "C" char *hex_encode(const unsigned char *data, size_t len) noexcept { return kestrin::hex::encode(data, len); }
 
-extern "C" int hex_digit_value(char c, unsigned char *nibble) {
+extern "C" int hex_digit_value(char c, unsigned char *nibble) noexcept {
     if (!nibble) return 0;
     const unsigned char v = kestrin::hex::kValues[static_cast<unsigned char>(c)];
     if (v == kestrin::hex::kNotDigit) return 0;
@@ -131,4 +131,4 @@ extern "C" int hex_digit_value(char c, unsigned char *nibble) {
     return 1;
 }
 
-extern "C" size_t hex_decode(const char *text, unsigned char **out) { return kestrin::hex::decode(text, out); }
+extern "C" size_t hex_decode(const char *text, unsigned char **out) noexcept { return kestrin::hex::decode(text, out); }

@@ -19,14 +19,14 @@ KESTRIN_API_BEGIN
  * nibble first, NUL-terminated.
  * Returns the new text, or NULL when data is NULL, len is 0 or memory runs out.
  */
-char *hex_encode(const unsigned char *data, size_t len);
+char *hex_encode(const unsigned char *data, size_t len) KESTRIN_NOEXCEPT;
 
 /*
  * hex_digit_value: stores the value (0-15) of the digit c ('0'-'9', 'A'-'F',
  * 'a'-'f') through nibble and returns 1; returns 0 for any other character or
  * a NULL nibble (nothing stored).
  */
-int hex_digit_value(char c, unsigned char *nibble);
+int hex_digit_value(char c, unsigned char *nibble) KESTRIN_NOEXCEPT;
 
 /*
  * hex_decode: decodes the whole text, two digits per byte, into a new buffer
@@ -38,7 +38,7 @@ int hex_digit_value(char c, unsigned char *nibble);
  *     caller owns (and frees) that buffer; the bytes before the bad pair are
  *     decoded and every later byte holds 0x41 ('A').
  */
-size_t hex_decode(const char *text, unsigned char **out);
+size_t hex_decode(const char *text, unsigned char **out) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

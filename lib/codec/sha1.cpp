@@ -100,7 +100,7 @@ void force_portable(bool portable) { portable_forced = portable; }
 
 using namespace kestrin::sha1;
 
-extern "C" void sha1_init(sha1_ctx *ctx) {
+extern "C" void sha1_init(sha1_ctx *ctx) noexcept {
     ctx->state[0] = 0x67452301;
     ctx->state[1] = 0xEFCDAB89;
     ctx->state[2] = 0x98BADCFE;
@@ -109,7 +109,7 @@ extern "C" void sha1_init(sha1_ctx *ctx) {
     ctx->count[0] = ctx->count[1] = 0;
 }
 
-extern "C" void sha1_update(sha1_ctx *ctx, const unsigned char *data, uint32_t len) {
+extern "C" void sha1_update(sha1_ctx *ctx, const unsigned char *data, uint32_t len) noexcept {
     size_t j = (ctx->count[0] >> 3) & 63;
     const uint32_t bits = len << 3;
     if ((ctx->count[0] += bits) < bits) ++ctx->count[1];
@@ -128,7 +128,7 @@ extern "C" void sha1_update(sha1_ctx *ctx, const unsigned char *data, uint32_t l
     if (len > i) std::memcpy(ctx->buffer + j, data + i, len - i);
 }
 
-extern "C" void sha1_final(unsigned char digest[20], sha1_ctx *ctx) {
+extern "C" void sha1_final(unsigned char digest[20], sha1_ctx *ctx) noexcept {
     unsigned char length[8];
     for (int i = 0; i < 8; ++i)
         length[i] = static_cast<unsigned char>(ctx->count[i < 4 ? 1 : 0] >> ((3 - (i & 3)) * 8));
@@ -142,11 +142,11 @@ extern "C" void sha1_final(unsigned char digest[20], sha1_ctx *ctx) {
     wipe(length, sizeof length);
 }
 
-extern "C" void sha1_transform(uint32_t state[5], const unsigned char block[64]) {
+extern "C" void sha1_transform(uint32_t state[5], const unsigned char block[64]) noexcept {
     kernel()(state, block, 1);
 }
 
-extern "C" char *sha1_buffer(const unsigned char *data, int32_t len, char format, char *out) {
+extern "C" char *sha1_buffer(const unsigned char *data, int32_t len, char format, char *out) noexcept {
     if (len < 0) return nullptr;
     sha1_ctx ctx;
     sha1_init(&ctx);
@@ -157,7 +157,7 @@ extern "C" char *sha1_buffer(const unsigned char *data, int32_t len, char format
     return out;
 }
 
-extern "C" char *sha1_file(const char *path, char format, char *out) {
+extern "C" char *sha1_file(const char *path, char format, char *out) noexcept {
     const kestrin::fd::Fd file(::open(path, O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return nullptr;
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);

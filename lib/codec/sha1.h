@@ -21,16 +21,16 @@ typedef struct sha1_ctx {
 } sha1_ctx;
 
 /* sha1_init: the initial chaining words of FIPS 180-4 and a zero count. */
-void sha1_init(sha1_ctx *ctx);
+void sha1_init(sha1_ctx *ctx) KESTRIN_NOEXCEPT;
 
 /* sha1_update: absorbs len bytes of data (any length, 0 included). */
-void sha1_update(sha1_ctx *ctx, const unsigned char *data, uint32_t len);
+void sha1_update(sha1_ctx *ctx, const unsigned char *data, uint32_t len) KESTRIN_NOEXCEPT;
 
 /* sha1_final: pads, writes the 20-byte digest, then zeroes the whole context. */
-void sha1_final(unsigned char digest[20], sha1_ctx *ctx);
+void sha1_final(unsigned char digest[20], sha1_ctx *ctx) KESTRIN_NOEXCEPT;
 
 /* sha1_transform: compresses one 64-byte block into state; block is only read. */
-void sha1_transform(uint32_t state[5], const unsigned char block[64]);
+void sha1_transform(uint32_t state[5], const unsigned char block[64]) KESTRIN_NOEXCEPT;
 
 /*
  * sha1_file / sha1_buffer: the digest of a file's contents or of len bytes.
@@ -39,8 +39,8 @@ void sha1_transform(uint32_t state[5], const unsigned char block[64]);
  * Return out. sha1_file returns NULL (out untouched) when the file cannot be
  * opened or a read fails. sha1_buffer returns NULL for a negative len.
  */
-char *sha1_file(const char *path, char format, char *out);
-char *sha1_buffer(const unsigned char *data, int32_t len, char format, char *out);
+char *sha1_file(const char *path, char format, char *out) KESTRIN_NOEXCEPT;
+char *sha1_buffer(const unsigned char *data, int32_t len, char format, char *out) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

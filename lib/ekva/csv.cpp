@@ -1,5 +1,6 @@
 // Delimited fields: quoting, joining, and the one line parser behind both
 // readers.
+#include "util/guard_internal.h"
 #include "ekva/csv.h"
 
 #include <algorithm>
@@ -59,18 +60,15 @@ char **parse_to_list(std::string_view line, char sep) {
     if (!list) return nullptr;
     size_t count = 0;
     list[0] = nullptr;
-    bool ok = false;
-    try {
-        ok = parse(line, sep, [&](std::string_view field) {
+    const bool ok = guarded(false, [&] {
+        return parse(line, sep, [&](std::string_view field) {
             char *copy = mem::duplicate(field);
             if (!copy) return false;
             list[count++] = copy;
             list[count] = nullptr;
             return true;
         });
-    } catch (...) {
-        ok = false;
-    }
+    });
     if (!ok) {
         strlist_free(list);
         return nullptr;
@@ -97,11 +95,7 @@ std::string quote(std::string_view text, char sep, bool force) {
 }
 
 char *quote_copy(std::string_view text, char sep, bool force) {
-    try {
-        return mem::duplicate(quote(text, sep, force));
-    } catch (...) {
-        return nullptr;
-    }
+    return guarded<char *>(nullptr, [&] { return mem::duplicate(quote(text, sep, force)); });
 }
 
 }  // namespace
@@ -109,33 +103,31 @@ char *quote_copy(std::string_view text, char sep, bool force) {
 
 using namespace kestrin;
 
-extern "C" char *csv_quote(const char *text, char sep, int force) {
+extern "C" char *csv_quote(const char *text, char sep, int force) noexcept {
     if (!text) return nullptr;
     return csv::quote_copy(text, sep, force != 0);
 }
 
-extern "C" char *csv_join(char **list, char sep, int force) {
+extern "C" char *csv_join(char **list, char sep, int force) noexcept {
     if (!list) return nullptr;
-    try {
+    return guarded<char *>(nullptr, [&] {
         std::string line;
         for (char **p = list; *p; ++p) {
             if (p != list) line += sep;
             line += csv::quote(*p, sep, force != 0);
         }
         return mem::duplicate(line);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
-extern "C" char **csv_split(const char *text, char sep) { return strlist_split(text, sep); }
+extern "C" char **csv_split(const char *text, char sep) noexcept { return strlist_split(text, sep); }
 
-extern "C" char **csv_parse_line(const char *line, char sep) {
+extern "C" char **csv_parse_line(const char *line, char sep) noexcept {
     if (!line) return nullptr;
     return csv::parse_to_list(line, sep);
 }
 
-extern "C" const char *csv_next_record(const char *pos, int max_len, char sep, char ***fields) {
+extern "C" const char *csv_next_record(const char *pos, int max_len, char sep, char ***fields) noexcept {
     if (!pos || !*pos) return nullptr;
     const char *lf = std::strchr(pos, '\n');
     const char *next = lf ? lf + 1 : pos + std::strlen(pos);
@@ -146,7 +138,7 @@ extern "C" const char *csv_next_record(const char *pos, int max_len, char sep, c
     return next;
 }
 
-extern "C" char **csv_read_record(FILE *stream, char sep, int skip_bom) {
+extern "C" char **csv_read_record(FILE *stream, char sep, int skip_bom) noexcept {
     if (!stream || std::feof(stream)) return nullptr;
     line::Reader reader;
     std::string_view raw;

@@ -26,19 +26,19 @@ KESTRIN_API_BEGIN
 /* csv_quote: the field as written: enclosed in quotes when force is non-zero
  * or text contains sep; quotes doubled and line feeds written as \n inside.
  * A new text, or NULL when memory runs out. */
-char *csv_quote(const char *text, char sep, int force);
+char *csv_quote(const char *text, char sep, int force) KESTRIN_NOEXCEPT;
 
 /* csv_join: every entry through csv_quote, joined by sep. "" for an empty
  * list; NULL for a NULL list or when memory runs out. */
-char *csv_join(char **list, char sep, int force);
+char *csv_join(char **list, char sep, int force) KESTRIN_NOEXCEPT;
 
 /* csv_split: as strlist_split: no quoting, empty fields dropped, at most 1000
  * fields, NULL when there is none. */
-char **csv_split(const char *text, char sep);
+char **csv_split(const char *text, char sep) KESTRIN_NOEXCEPT;
 
 /* csv_parse_line: every field of the line (at least one). NULL only when
  * memory runs out. */
-char **csv_parse_line(const char *line, char sep);
+char **csv_parse_line(const char *line, char sep) KESTRIN_NOEXCEPT;
 
 /*
  * csv_next_record: takes the line at pos (up to the next line feed or the
@@ -49,7 +49,7 @@ char **csv_parse_line(const char *line, char sep);
  * Returns the position after the line, or NULL when pos is NULL or at the
  * end of the text.
  */
-const char *csv_next_record(const char *pos, int max_len, char sep, char ***fields);
+const char *csv_next_record(const char *pos, int max_len, char sep, char ***fields) KESTRIN_NOEXCEPT;
 
 /*
  * csv_read_record: the fields of the next line of stream, of any length.
@@ -59,7 +59,7 @@ const char *csv_next_record(const char *pos, int max_len, char sep, char ***fiel
  * "\r\n", which is consumed: feof tells the two apart), on a read error, or
  * when memory runs out.
  */
-char **csv_read_record(FILE *stream, char sep, int skip_bom);
+char **csv_read_record(FILE *stream, char sep, int skip_bom) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-extern "C" int64_t datetime_parse(const char *text) {
+extern "C" int64_t datetime_parse(const char *text) noexcept {
     constexpr size_t kLength = 19;  // "YYYY-MM-DD hh:mm:ss"
     if (!text || std::strlen(text) < kLength) return -1;
     char buffer[kLength + 1];

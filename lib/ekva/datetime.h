@@ -24,7 +24,7 @@ KESTRIN_API_BEGIN
  * Returns seconds since the epoch, or -1 for a NULL text, a text shorter than
  * 19 characters, a text whose year cannot be read, or a failed conversion.
  */
-int64_t datetime_parse(const char *text);
+int64_t datetime_parse(const char *text) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -7,6 +7,7 @@
 // tag word made from the array's address and the entry count. A tag that
 // does not decode to a count consistent with the array (as in arrays made by
 // hand) is ignored and the record is scanned as usual.
+#include "util/guard_internal.h"
 #include "ekva/ekva.h"
 
 #include <strings.h>
@@ -192,15 +193,14 @@ public:
     // False when memory ran out.
     bool prepare(ekva_pair **record, const Layout &at, std::string_view key, const std::string_view *value,
                  int mode) {
-        try {
+        const bool listed = guarded(false, [&] {
             if (mode == EKVA_UNIQUE || mode == EKVA_REPLACE)
                 for (long i = at.first; i < at.slots(); ++i)
                     if (key_matches(record[i], key)) matches_.push_back(record[i]);
             replacing_ = mode == EKVA_REPLACE;
-            if (replacing_ && !copy_replacements(value)) return false;
-        } catch (...) {
-            return false;
-        }
+            return !replacing_ || copy_replacements(value);
+        });
+        if (!listed) return false;
         return !matches_.empty() || (pair_ = new_pair(key, value)) != nullptr;
     }
 
@@ -354,7 +354,7 @@ bool RecordBuilder::append(std::string_view key, const std::string_view *value) 
 
 using namespace kestrin::ekva;
 
-extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) {
+extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) noexcept {
     if (!key || std::strncmp(key, kHeaderPrefix, sizeof kHeaderPrefix - 1) != 0) return 0;
     int c = 0, m = 0;
     const bool both = parse_plain_header(key, c, m) || std::sscanf(key, "#EKVA_10:%d:%d", &c, &m) == 2;
@@ -363,38 +363,38 @@ extern "C" int ekva_parse_header(const char *key, int *capacity, int *mode) {
     return both ? 1 : 0;
 }
 
-extern "C" ekva_pair **ekva_create_mode(int capacity, int mode) { return create(capacity, mode); }
+extern "C" ekva_pair **ekva_create_mode(int capacity, int mode) noexcept { return create(capacity, mode); }
 
-extern "C" ekva_pair **ekva_create(int capacity) { return create(capacity, EKVA_REPLACE); }
+extern "C" ekva_pair **ekva_create(int capacity) noexcept { return create(capacity, EKVA_REPLACE); }
 
-extern "C" int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode) {
+extern "C" int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode) noexcept {
     if (!key) return 0;
     const std::string_view v = value ? std::string_view(value) : std::string_view();
     return add(record, key, value ? &v : nullptr, mode);
 }
 
-extern "C" int ekva_count(ekva_pair **record) {
+extern "C" int ekva_count(ekva_pair **record) noexcept {
     if (!record) return 0;
     return static_cast<int>(count_slots(record, entries_after_header(record) - record));
 }
 
-extern "C" int ekva_count_key(ekva_pair **record, const char *key) {
+extern "C" int ekva_count_key(ekva_pair **record, const char *key) noexcept {
     if (!record || !key) return 0;
     int n = 0;
     for (ekva_pair **p = record; *p; ++p) n += key_matches(*p, key);
     return n;
 }
 
-extern "C" const char *ekva_get_nth(ekva_pair **record, const char *key, int n) {
+extern "C" const char *ekva_get_nth(ekva_pair **record, const char *key, int n) noexcept {
     if (!record || !key || n < 0) return nullptr;
     for (ekva_pair **p = record; *p; ++p)
         if (key_matches(*p, key) && n-- == 0) return (*p)->value;
     return nullptr;
 }
 
-extern "C" const char *ekva_get(ekva_pair **record, const char *key) { return ekva_get_nth(record, key, 0); }
+extern "C" const char *ekva_get(ekva_pair **record, const char *key) noexcept { return ekva_get_nth(record, key, 0); }
 
-extern "C" char **ekva_get_values(ekva_pair **record, const char *key) {
+extern "C" char **ekva_get_values(ekva_pair **record, const char *key) noexcept {
     if (!record || !key) return nullptr;
     int matches = 0;
     for (ekva_pair **p = record; *p; ++p) matches += key_matches(*p, key);
@@ -415,14 +415,14 @@ extern "C" char **ekva_get_values(ekva_pair **record, const char *key) {
     return values;
 }
 
-extern "C" const char *ekva_get_key(ekva_pair **record, const char *value) {
+extern "C" const char *ekva_get_key(ekva_pair **record, const char *value) noexcept {
     if (!record || !value) return nullptr;
     for (ekva_pair **p = entries_from_slot1(record); *p; ++p)
         if ((*p)->value && strcasecmp((*p)->value, value) == 0) return (*p)->key;
     return nullptr;
 }
 
-extern "C" ekva_pair **ekva_copy(ekva_pair **record) {
+extern "C" ekva_pair **ekva_copy(ekva_pair **record) noexcept {
     if (!record) return nullptr;
     const Header h = read_header(record);
     ekva_pair **copy = create(ekva_count(record), h.present ? h.mode : 0);
@@ -436,9 +436,9 @@ extern "C" ekva_pair **ekva_copy(ekva_pair **record) {
     return copy;
 }
 
-extern "C" ekva_pair **ekva_dup(ekva_pair **record) { return dup(record); }
+extern "C" ekva_pair **ekva_dup(ekva_pair **record) noexcept { return dup(record); }
 
-extern "C" void ekva_free(ekva_pair **record) {
+extern "C" void ekva_free(ekva_pair **record) noexcept {
     if (!record) return;
     for (ekva_pair **p = record; *p; ++p) free_pair(*p);
     std::free(record);

@@ -57,13 +57,13 @@ typedef enum ekva_mode {
  * 0 otherwise. When the prefix is there but the numbers are not, both
  * outputs are set to 0; without the prefix they are left alone.
  */
-int ekva_parse_header(const char *key, int *capacity, int *mode);
+int ekva_parse_header(const char *key, int *capacity, int *mode) KESTRIN_NOEXCEPT;
 
 /* ekva_create_mode: a new record holding only its header; NULL when capacity
  * is below 1, mode is not 1-4, or memory runs out.
  * ekva_create: the same with mode EKVA_REPLACE. */
-ekva_pair **ekva_create_mode(int capacity, int mode);
-ekva_pair **ekva_create(int capacity);
+ekva_pair **ekva_create_mode(int capacity, int mode) KESTRIN_NOEXCEPT;
+ekva_pair **ekva_create(int capacity) KESTRIN_NOEXCEPT;
 
 /*
  * ekva_add: adds key/value (copied; value may be NULL) by mode, or updates
@@ -75,12 +75,12 @@ ekva_pair **ekva_create(int capacity);
  * Returns the number of slots in use afterwards (header included); 0 for a
  * NULL record or key, or when memory runs out (the record is then unchanged).
  */
-int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode);
+int ekva_add(ekva_pair ***record, const char *key, const char *value, int mode) KESTRIN_NOEXCEPT;
 
 /* ekva_count: entries, header not counted. ekva_count_key: slots (from slot
  * 0) whose key matches. Both 0 for a NULL record. */
-int ekva_count(ekva_pair **record);
-int ekva_count_key(ekva_pair **record, const char *key);
+int ekva_count(ekva_pair **record) KESTRIN_NOEXCEPT;
+int ekva_count_key(ekva_pair **record, const char *key) KESTRIN_NOEXCEPT;
 
 /*
  * Lookups, scanning from slot 0 (so the header's own key finds the header).
@@ -93,10 +93,10 @@ int ekva_count_key(ekva_pair **record, const char *key);
  *   ekva_get_key: key of the first entry (slot 1 on) whose value equals
  *     value, ASCII case ignored; NULL when none.
  */
-const char *ekva_get(ekva_pair **record, const char *key);
-const char *ekva_get_nth(ekva_pair **record, const char *key, int n);
-char **ekva_get_values(ekva_pair **record, const char *key);
-const char *ekva_get_key(ekva_pair **record, const char *value);
+const char *ekva_get(ekva_pair **record, const char *key) KESTRIN_NOEXCEPT;
+const char *ekva_get_nth(ekva_pair **record, const char *key, int n) KESTRIN_NOEXCEPT;
+char **ekva_get_values(ekva_pair **record, const char *key) KESTRIN_NOEXCEPT;
+const char *ekva_get_key(ekva_pair **record, const char *value) KESTRIN_NOEXCEPT;
 
 /*
  * ekva_copy: a new record of the source's mode and a capacity equal to its
@@ -105,11 +105,11 @@ const char *ekva_get_key(ekva_pair **record, const char *value);
  * ekva_dup: a slot-for-slot copy, header text unchanged. NULL for NULL or no
  * memory.
  */
-ekva_pair **ekva_copy(ekva_pair **record);
-ekva_pair **ekva_dup(ekva_pair **record);
+ekva_pair **ekva_copy(ekva_pair **record) KESTRIN_NOEXCEPT;
+ekva_pair **ekva_dup(ekva_pair **record) KESTRIN_NOEXCEPT;
 
 /* ekva_free: frees every key, value, pair and the array; NULL is ignored. */
-void ekva_free(ekva_pair **record);
+void ekva_free(ekva_pair **record) KESTRIN_NOEXCEPT;
 
 /*
  * Record sets: a malloc'd array of records ended by NULL; the set owns them.
@@ -131,13 +131,13 @@ void ekva_free(ekva_pair **record);
  *
  * ekva_set_free: frees every record and the array; NULL is ignored.
  */
-int          ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity);
-ekva_pair  **ekva_set_find(ekva_pair ***set, const char *key, const char *value);
-ekva_pair  **ekva_set_find_nth(ekva_pair ***set, const char *key, const char *value, int n);
-int          ekva_set_count(ekva_pair ***set, const char *key, const char *value);
-void         ekva_set_sort(ekva_pair ****set, const char *key);
-void         ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp);
-void         ekva_set_free(ekva_pair ***set);
+int          ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity) KESTRIN_NOEXCEPT;
+ekva_pair  **ekva_set_find(ekva_pair ***set, const char *key, const char *value) KESTRIN_NOEXCEPT;
+ekva_pair  **ekva_set_find_nth(ekva_pair ***set, const char *key, const char *value, int n) KESTRIN_NOEXCEPT;
+int          ekva_set_count(ekva_pair ***set, const char *key, const char *value) KESTRIN_NOEXCEPT;
+void         ekva_set_sort(ekva_pair ****set, const char *key) KESTRIN_NOEXCEPT;
+void         ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp) KESTRIN_NOEXCEPT;
+void         ekva_set_free(ekva_pair ***set) KESTRIN_NOEXCEPT;
 
 /*
  * Text forms. The header slot is never part of any of them.
@@ -166,11 +166,11 @@ void         ekva_set_free(ekva_pair ***set);
  * entries of that key. force is passed to csv_quote. A new text ("" when no
  * field), or NULL for a NULL record or no memory. Reentrant.
  */
-int          ekva_print(ekva_pair **record);
-int          ekva_fprint(ekva_pair **record, FILE *stream, int width);
-char        *ekva_to_kv_text(ekva_pair **record, char sep);
-ekva_pair  **ekva_from_kv_text(const char *text, char sep);
-char        *ekva_to_csv_line(ekva_pair **record, char sep, int force, int keys_only);
+int          ekva_print(ekva_pair **record) KESTRIN_NOEXCEPT;
+int          ekva_fprint(ekva_pair **record, FILE *stream, int width) KESTRIN_NOEXCEPT;
+char        *ekva_to_kv_text(ekva_pair **record, char sep) KESTRIN_NOEXCEPT;
+ekva_pair  **ekva_from_kv_text(const char *text, char sep) KESTRIN_NOEXCEPT;
+char        *ekva_to_csv_line(ekva_pair **record, char sep, int force, int keys_only) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "util/guard_internal.h"
 #include "ekva/ekva.h"
 #include "ekva/ekva_internal.h"
 #include "util/grow_internal.h"
@@ -55,14 +56,13 @@ void sort_runs(std::vector<Keyed> &items, strlist_cmp cmp) {
 void sort(ekva_pair ****set, const char *key, strlist_cmp cmp) {
     if (!set || !*set || !key) return;
     if (!cmp) cmp = std::strcmp;
-    try {
+    // Out of memory: the set stays as it was (it is written back only at the end).
+    guarded([&] {
         std::vector<Keyed> items;
         for (ekva_pair ***r = *set; *r; ++r) items.push_back({ekva_get(*r, key), *r});
         sort_runs(items, cmp);
         for (size_t i = 0; i < items.size(); ++i) (*set)[i] = items[i].record;
-    } catch (...) {
-        // Out of memory: the set stays as it was.
-    }
+    });
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ void sort(ekva_pair ****set, const char *key, strlist_cmp cmp) {
 
 using namespace kestrin;
 
-extern "C" int ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity) {
+extern "C" int ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity) noexcept {
     if (!set) return index;
     ekva_pair **copy = ekva_copy(record);
     if (!copy && ekva_set::copyable(record)) return index;  // the copy ran out of memory
@@ -81,7 +81,7 @@ extern "C" int ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, i
     return grow::store(*set, index, copy);
 }
 
-extern "C" ekva_pair **ekva_set_find_nth(ekva_pair ***set, const char *key, const char *value, int n) {
+extern "C" ekva_pair **ekva_set_find_nth(ekva_pair ***set, const char *key, const char *value, int n) noexcept {
     if (!set || !key || !value || n < 0) return nullptr;
     ekva_pair **found = nullptr;
     ekva_set::for_each_entry(set, [&](ekva_pair **record, const ekva_pair *pair) {
@@ -94,11 +94,11 @@ extern "C" ekva_pair **ekva_set_find_nth(ekva_pair ***set, const char *key, cons
     return found;
 }
 
-extern "C" ekva_pair **ekva_set_find(ekva_pair ***set, const char *key, const char *value) {
+extern "C" ekva_pair **ekva_set_find(ekva_pair ***set, const char *key, const char *value) noexcept {
     return ekva_set_find_nth(set, key, value, 0);
 }
 
-extern "C" int ekva_set_count(ekva_pair ***set, const char *key, const char *value) {
+extern "C" int ekva_set_count(ekva_pair ***set, const char *key, const char *value) noexcept {
     if (!set || !key) return 0;
     int count = 0;
     ekva_set::for_each_entry(set, [&](ekva_pair **, const ekva_pair *pair) {
@@ -108,13 +108,13 @@ extern "C" int ekva_set_count(ekva_pair ***set, const char *key, const char *val
     return count;
 }
 
-extern "C" void ekva_set_sort(ekva_pair ****set, const char *key) { ekva_set::sort(set, key, nullptr); }
+extern "C" void ekva_set_sort(ekva_pair ****set, const char *key) noexcept { ekva_set::sort(set, key, nullptr); }
 
-extern "C" void ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp) {
+extern "C" void ekva_set_sort_cmp(ekva_pair ****set, const char *key, strlist_cmp cmp) noexcept {
     ekva_set::sort(set, key, cmp);
 }
 
-extern "C" void ekva_set_free(ekva_pair ***set) {
+extern "C" void ekva_set_free(ekva_pair ***set) noexcept {
     if (!set) return;
     for (ekva_pair ***r = set; *r; ++r) ekva_free(*r);
     std::free(set);

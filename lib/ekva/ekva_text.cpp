@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "util/guard_internal.h"
 #include "ekva/csv.h"
 #include "ekva/ekva.h"
 #include "ekva/ekva_internal.h"
@@ -104,7 +105,7 @@ void fill_from_kv_text(ekva_pair **&record, const char *text, char sep, std::vec
         str_split_key_value(piece.c_str(), key.data(), value.data());
         if (key[0] == '\0') continue;
         if (ekva_add(&record, key.data(), value.data(), EKVA_MULTI_ALT) <= 0)
-            std::fprintf(stderr, "failed to add value <%s> for key <%s>", value.data(), key.data());
+            message("failed to add value <%s> for key <%s>", value.data(), key.data());
     }
 }
 
@@ -115,9 +116,7 @@ ekva_pair **from_kv_text(const char *text, char sep) {
     std::string piece;
     ekva_pair **record = ekva_create_mode(static_cast<int>(len), EKVA_MULTI);
     if (!record) return nullptr;
-    try {
-        fill_from_kv_text(record, text, sep, key, value, piece);
-    } catch (...) {
+    if (!guarded(false, [&] { return fill_from_kv_text(record, text, sep, key, value, piece), true; })) {
         ekva_free(record);
         return nullptr;
     }
@@ -129,7 +128,7 @@ ekva_pair **from_kv_text(const char *text, char sep) {
 
 using namespace kestrin;
 
-extern "C" int ekva_print(ekva_pair **record) {
+extern "C" int ekva_print(ekva_pair **record) noexcept {
     if (!record) return 0;
     int n = 0;
     for (ekva_pair **p = ekva::entries_after_header(record); *p; ++p, ++n) {
@@ -141,7 +140,7 @@ extern "C" int ekva_print(ekva_pair **record) {
     return n;
 }
 
-extern "C" int ekva_fprint(ekva_pair **record, FILE *stream, int width) {
+extern "C" int ekva_fprint(ekva_pair **record, FILE *stream, int width) noexcept {
     if (!record || !stream) return 0;
     int n = 0;
     for (ekva_pair **p = ekva::entries_after_header(record); *p; ++p, ++n)
@@ -149,29 +148,17 @@ extern "C" int ekva_fprint(ekva_pair **record, FILE *stream, int width) {
     return n;
 }
 
-extern "C" char *ekva_to_kv_text(ekva_pair **record, char sep) {
+extern "C" char *ekva_to_kv_text(ekva_pair **record, char sep) noexcept {
     if (!record) return nullptr;
-    try {
-        return mem::duplicate(ekva_text::to_kv_text(record, sep));
-    } catch (...) {
-        return nullptr;
-    }
+    return guarded<char *>(nullptr, [&] { return mem::duplicate(ekva_text::to_kv_text(record, sep)); });
 }
 
-extern "C" ekva_pair **ekva_from_kv_text(const char *text, char sep) {
+extern "C" ekva_pair **ekva_from_kv_text(const char *text, char sep) noexcept {
     if (!text) return nullptr;
-    try {
-        return ekva_text::from_kv_text(text, sep);
-    } catch (...) {
-        return nullptr;
-    }
+    return guarded<ekva_pair **>(nullptr, [&] { return ekva_text::from_kv_text(text, sep); });
 }
 
-extern "C" char *ekva_to_csv_line(ekva_pair **record, char sep, int force, int keys_only) {
+extern "C" char *ekva_to_csv_line(ekva_pair **record, char sep, int force, int keys_only) noexcept {
     if (!record) return nullptr;
-    try {
-        return ekva_text::to_csv_line(record, sep, force != 0, keys_only != 0);
-    } catch (...) {
-        return nullptr;
-    }
+    return guarded<char *>(nullptr, [&] { return ekva_text::to_csv_line(record, sep, force != 0, keys_only != 0); });
 }

@@ -1,6 +1,7 @@
 // String lists. Searches are linear; appending unique entries and sorting
 // use a hash set and a stable merge sort, with the results of the plain
 // quadratic algorithms.
+#include "util/guard_internal.h"
 #include "ekva/strlist.h"
 
 #include <strings.h>
@@ -60,12 +61,8 @@ template <class Keep>
 char **append_if(char **list, char **other, Keep keep) {
     if (!list || !other) return list;
     std::vector<char *> copies;
-    try {
-        if (!copy_entries(other, copies, keep)) {
-            free_texts(copies);
-            return list;
-        }
-    } catch (...) {  // the vector or the hash set ran out of memory
+    // False also when the vector or the hash set ran out of memory.
+    if (!guarded(false, [&] { return copy_entries(other, copies, keep); })) {
         free_texts(copies);
         return list;
     }
@@ -106,30 +103,30 @@ char **split(const char *text, char sep, bool first_words) {
 using namespace kestrin;
 using namespace kestrin::strlist;
 
-extern "C" int strlist_find(char **list, const char *text) {
+extern "C" int strlist_find(char **list, const char *text) noexcept {
     if (!list || !text) return -1;
     for (int i = 0; list[i]; ++i)
         if (std::strcmp(list[i], text) == 0) return i;
     return -1;
 }
 
-extern "C" int strlist_contains(char **list, const char *text) { return strlist_find(list, text) >= 0; }
+extern "C" int strlist_contains(char **list, const char *text) noexcept { return strlist_find(list, text) >= 0; }
 
-extern "C" int strlist_contains_nocase(char **list, const char *text) {
+extern "C" int strlist_contains_nocase(char **list, const char *text) noexcept {
     if (!list || !text) return 0;
     for (char **p = list; *p; ++p)
         if (strcasecmp(*p, text) == 0) return 1;
     return 0;
 }
 
-extern "C" int strlist_count(char **list) {
+extern "C" int strlist_count(char **list) noexcept {
     int n = 0;
     if (list)
         while (list[n]) ++n;
     return n;
 }
 
-extern "C" char **strlist_dup(char **list) {
+extern "C" char **strlist_dup(char **list) noexcept {
     if (!list) return nullptr;
     auto *copy = static_cast<char **>(mem::allocate(sizeof(char *)));
     if (!copy) return nullptr;
@@ -142,23 +139,21 @@ extern "C" char **strlist_dup(char **list) {
     return result;
 }
 
-extern "C" char **strlist_append(char **list, char **other) {
+extern "C" char **strlist_append(char **list, char **other) noexcept {
     return append_if(list, other, [](const char *) { return true; });
 }
 
-extern "C" char **strlist_append_unique(char **list, char **other) {
+extern "C" char **strlist_append_unique(char **list, char **other) noexcept {
     if (!list || !other) return list;
-    try {
+    return guarded(list, [&] {
         std::unordered_set<std::string_view> seen;
         for (char **p = list; *p; ++p) seen.insert(*p);
         // Views into other stay valid: its texts do not move.
         return append_if(list, other, [&](const char *text) { return seen.insert(text).second; });
-    } catch (...) {
-        return list;
-    }
+    });
 }
 
-extern "C" char **strlist_append_text(char **list, int unique, const char *text) {
+extern "C" char **strlist_append_text(char **list, int unique, const char *text) noexcept {
     if (!text || !list) return list;
     char **items = strlist_split(text, ',');
     char **result = unique ? strlist_append_unique(list, items) : strlist_append(list, items);
@@ -166,7 +161,7 @@ extern "C" char **strlist_append_text(char **list, int unique, const char *text)
     return result;
 }
 
-extern "C" char *strlist_join(char **list, char sep) {
+extern "C" char *strlist_join(char **list, char sep) noexcept {
     if (!list) return nullptr;
     size_t total = 0;
     for (char **p = list; *p; ++p) total += std::strlen(*p) + 1;
@@ -183,11 +178,11 @@ extern "C" char *strlist_join(char **list, char sep) {
     return text;
 }
 
-extern "C" char **strlist_split(const char *text, char sep) { return split(text, sep, false); }
+extern "C" char **strlist_split(const char *text, char sep) noexcept { return split(text, sep, false); }
 
-extern "C" char **strlist_split_words(const char *text, char sep) { return split(text, sep, true); }
+extern "C" char **strlist_split_words(const char *text, char sep) noexcept { return split(text, sep, true); }
 
-extern "C" int strlist_push(char ***list, const char *text, int index, int *capacity) {
+extern "C" int strlist_push(char ***list, const char *text, int index, int *capacity) noexcept {
     if (!list || !text) return index;
     char *copy = mem::duplicate(text);
     if (!copy) return index;
@@ -198,7 +193,7 @@ extern "C" int strlist_push(char ***list, const char *text, int index, int *capa
     return grow::store(*list, index, copy);
 }
 
-extern "C" int strlist_set_push(char ****sets, char **list, int index, int *capacity) {
+extern "C" int strlist_set_push(char ****sets, char **list, int index, int *capacity) noexcept {
     if (!sets) return index;
     char **copy = strlist_dup(list);
     if (list && !copy) return index;
@@ -209,22 +204,24 @@ extern "C" int strlist_set_push(char ****sets, char **list, int index, int *capa
     return grow::store(*sets, index, copy);
 }
 
-extern "C" void strlist_sort(char ***list, strlist_cmp cmp) {
+extern "C" void strlist_sort(char ***list, strlist_cmp cmp) noexcept {
     if (!list || !*list) return;
     if (!cmp) cmp = std::strcmp;
     char **begin = *list;
     char **end = begin + strlist_count(begin);
     // The adjacent-swap sort moves b before a exactly when cmp(a, b) > 0.
-    try {
+    const bool sorted = guarded(false, [&] {
         std::stable_sort(begin, end, [cmp](const char *a, const char *b) { return cmp(b, a) > 0; });
-    } catch (...) {
+        return true;
+    });
+    if (!sorted) {
         // No memory for the merge buffer: stable insertion sort in place.
         for (char **i = begin + 1; i < end; ++i)
             for (char **j = i; j > begin && cmp(j[-1], j[0]) > 0; --j) std::swap(j[-1], j[0]);
     }
 }
 
-extern "C" int strcmp_number(const char *a, const char *b) {
+extern "C" int strcmp_number(const char *a, const char *b) noexcept {
     double x = 0, y = 0;
     if (std::sscanf(a, "%lf", &x) != 1) x = 0;
     if (std::sscanf(b, "%lf", &y) != 1) y = 0;
@@ -235,7 +232,7 @@ extern "C" int strcmp_number(const char *a, const char *b) {
     return static_cast<int>(d);
 }
 
-extern "C" int strcmp_dotted_quad(const char *a, const char *b) {
+extern "C" int strcmp_dotted_quad(const char *a, const char *b) noexcept {
     int x[4] = {0, 0, 0, 0}, y[4] = {0, 0, 0, 0};
     std::sscanf(a, "%d.%d.%d.%d", &x[0], &x[1], &x[2], &x[3]);
     std::sscanf(b, "%d.%d.%d.%d", &y[0], &y[1], &y[2], &y[3]);
@@ -246,7 +243,7 @@ extern "C" int strcmp_dotted_quad(const char *a, const char *b) {
     return 0;
 }
 
-extern "C" void strlist_free(char **list) {
+extern "C" void strlist_free(char **list) noexcept {
     if (!list) return;
     for (char **p = list; *p; ++p) std::free(*p);
     std::free(list);

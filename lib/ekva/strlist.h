@@ -17,18 +17,18 @@ KESTRIN_API_BEGIN
 
 /* Comparator of every sort: negative, 0 or positive as a sorts before, with
  * or after b. strcmp is one. */
-typedef int (*strlist_cmp)(const char *a, const char *b);
+typedef int (*strlist_cmp)(const char *a, const char *b) KESTRIN_NOEXCEPT;
 
 /* Searching and counting: byte comparison (strlist_contains_nocase: ASCII
  * letter case ignored). find returns the first index or -1; contains 1 or 0;
  * count the number of entries. A NULL list finds nothing and counts 0. */
-int strlist_find(char **list, const char *text);
-int strlist_contains(char **list, const char *text);
-int strlist_contains_nocase(char **list, const char *text);
-int strlist_count(char **list);
+int strlist_find(char **list, const char *text) KESTRIN_NOEXCEPT;
+int strlist_contains(char **list, const char *text) KESTRIN_NOEXCEPT;
+int strlist_contains_nocase(char **list, const char *text) KESTRIN_NOEXCEPT;
+int strlist_count(char **list) KESTRIN_NOEXCEPT;
 
 /* strlist_dup: a new list of copies; NULL for a NULL list or no memory. */
-char **strlist_dup(char **list);
+char **strlist_dup(char **list) KESTRIN_NOEXCEPT;
 
 /*
  * strlist_append: grows list (it may move) with copies of every entry of
@@ -40,13 +40,13 @@ char **strlist_dup(char **list);
  * appends the items, uniquely when unique is non-zero. A NULL text or list
  * returns list unchanged.
  */
-char **strlist_append(char **list, char **other);
-char **strlist_append_unique(char **list, char **other);
-char **strlist_append_text(char **list, int unique, const char *text);
+char **strlist_append(char **list, char **other) KESTRIN_NOEXCEPT;
+char **strlist_append_unique(char **list, char **other) KESTRIN_NOEXCEPT;
+char **strlist_append_text(char **list, int unique, const char *text) KESTRIN_NOEXCEPT;
 
 /* strlist_join: a new text of the entries with sep between neighbours ("" for
  * an empty list); NULL for a NULL list or no memory. */
-char *strlist_join(char **list, char sep);
+char *strlist_join(char **list, char sep) KESTRIN_NOEXCEPT;
 
 /*
  * strlist_split: the non-empty fields of text between sep characters, at
@@ -55,8 +55,8 @@ char *strlist_join(char **list, char sep);
  * strlist_split_words: the same, each field then cut to its first
  * blank-delimited word (a field of blanks becomes "").
  */
-char **strlist_split(const char *text, char sep);
-char **strlist_split_words(const char *text, char sep);
+char **strlist_split(const char *text, char sep) KESTRIN_NOEXCEPT;
+char **strlist_split_words(const char *text, char sep) KESTRIN_NOEXCEPT;
 
 /*
  * Growth by index. index is the number of entries so far, *capacity the
@@ -68,27 +68,27 @@ char **strlist_split_words(const char *text, char sep);
  * Returns index + 1; index when memory runs out (nothing stored, the array
  * and *capacity still valid; at index 0 the array pointer is then NULL).
  */
-int strlist_push(char ***list, const char *text, int index, int *capacity);
-int strlist_set_push(char ****sets, char **list, int index, int *capacity);
+int strlist_push(char ***list, const char *text, int index, int *capacity) KESTRIN_NOEXCEPT;
+int strlist_set_push(char ****sets, char **list, int index, int *capacity) KESTRIN_NOEXCEPT;
 
 /*
  * strlist_sort: sorts in place, stably (equal entries keep their order), by
  * cmp (NULL: strcmp): the order of an adjacent-swap sort that swaps when
  * cmp(left, right) > 0, in O(n log n). A NULL list is left alone.
  */
-void strlist_sort(char ***list, strlist_cmp cmp);
+void strlist_sort(char ***list, strlist_cmp cmp) KESTRIN_NOEXCEPT;
 
 /* strcmp_number: compares the texts as "%lf" reads them (0 when no number),
  * returning the difference a - b truncated to an int (clamped to the int
  * range); numbers less than 1 apart compare equal. */
-int strcmp_number(const char *a, const char *b);
+int strcmp_number(const char *a, const char *b) KESTRIN_NOEXCEPT;
 
 /* strcmp_dotted_quad: compares "%d.%d.%d.%d" readings (unread parts 0) part
  * by part: -1, 0 or 1. Orders IPv4 addresses numerically. */
-int strcmp_dotted_quad(const char *a, const char *b);
+int strcmp_dotted_quad(const char *a, const char *b) KESTRIN_NOEXCEPT;
 
 /* strlist_free: frees every entry and the array; NULL is ignored. */
-void strlist_free(char **list);
+void strlist_free(char **list) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -61,7 +61,7 @@ typedef enum ldif_encoding {
  *     binary value: %d\n"): the caller's buffer has been freed.
  */
 char *ldif_write_attr(char *buffer, int *count, const char *name,
-                      const char *value, int value_len, int mode);
+                      const char *value, int value_len, int mode) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_fwrite_attr: writes one attribute line (as ldif_write_attr builds it)
@@ -69,7 +69,7 @@ char *ldif_write_attr(char *buffer, int *count, const char *name,
  * not be built (nothing is written then).
  */
 int ldif_fwrite_attr(FILE *stream, const char *name,
-                     const char *value, int value_len, int mode);
+                     const char *value, int value_len, int mode) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_parse_line: reads the logical line at cursor (continuation lines that
@@ -93,7 +93,7 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
  * not to be used (*binary is 0).
  */
 const char *ldif_parse_line(const char *cursor, int length, char **name,
-                            char **value, int *value_len, int *binary);
+                            char **value, int *value_len, int *binary) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_set_file_references: whether file references are followed. With
@@ -109,7 +109,7 @@ const char *ldif_parse_line(const char *cursor, int length, char **name,
  * being read while it changes sees either setting. Any non-zero allow counts
  * as 1. Returns the previous setting (0 or 1).
  */
-int ldif_set_file_references(int allow);
+int ldif_set_file_references(int allow) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
@@ -122,7 +122,7 @@ int ldif_set_file_references(int allow);
  * blank line came before any dn: line; or NULL at the end of the text or
  * when memory runs out.
  */
-const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len);
+const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_read_entry: reads the next entry from stream: physical lines of any
@@ -133,7 +133,7 @@ const char *ldif_next_entry(const char *cursor, int length, char **entry, int *e
  * blank line before any dn: line (consumed), or when memory runs out;
  * feof() tells the end apart.
  */
-char *ldif_read_entry(FILE *stream);
+char *ldif_read_entry(FILE *stream) KESTRIN_NOEXCEPT;
 
 /*
  * ldif2ekva: one EKVA_MULTI record (capacity 50) with one pair per line of
@@ -154,13 +154,13 @@ char *ldif_read_entry(FILE *stream);
  * ldif_file2ekva_set / ldif_file2ekva_set_append: the same over the whole
  * text of a file; an unreadable file returns 0 (the count passed in).
  */
-ekva_pair **ldif2ekva(const char *text, int length);
-int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name);
+ekva_pair **ldif2ekva(const char *text, int length) KESTRIN_NOEXCEPT;
+int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name) KESTRIN_NOEXCEPT;
 int ldif2ekva_set_append(ekva_pair ****set, const char *text, const char *class_name,
-                         int count, int *capacity);
-int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name);
+                         int count, int *capacity) KESTRIN_NOEXCEPT;
+int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name) KESTRIN_NOEXCEPT;
 int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *class_name,
-                              int count, int *capacity);
+                              int count, int *capacity) KESTRIN_NOEXCEPT;
 
 /*
  * Entry queries: walk the lines of an entry text up to its first blank line
@@ -177,9 +177,9 @@ int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *c
  *     NUL) of every match except lines named exactly "dn", as a string list
  *     through *values (NULL when none); returns their number.
  */
-int ldif_entry_count_attr(const char *entry, int length, const char *attr);
-int ldif_entry_get_attr(const char *entry, int length, const char *attr, char **value, int n);
-int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, char ***values);
+int ldif_entry_count_attr(const char *entry, int length, const char *attr) KESTRIN_NOEXCEPT;
+int ldif_entry_get_attr(const char *entry, int length, const char *attr, char **value, int n) KESTRIN_NOEXCEPT;
+int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, char ***values) KESTRIN_NOEXCEPT;
 
 /*
  * ekva2ldif: the text of one LDIF entry for the record: the dn (first value
@@ -189,7 +189,7 @@ int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, 
  * out. No blank line is added. Returns a new text, or NULL for a NULL record
  * or when memory runs out.
  */
-char *ekva2ldif(ekva_pair **record);
+char *ekva2ldif(ekva_pair **record) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -13,6 +13,7 @@
 #include <new>
 #include <optional>
 
+#include "util/guard_internal.h"
 #include "codec/base64.h"
 #include "ekva/ekva_internal.h"
 #include "ldif/ldif.h"
@@ -28,8 +29,7 @@ constexpr int kRecordCapacity = 50;
 constexpr int kSetCapacity = 50;
 
 void report_unparsable_first_line() {
-    std::fputs("ldif2ekva: failed to parse ldif buffer\n", stderr);
-    std::fflush(stderr);
+    message("ldif2ekva: failed to parse ldif buffer\n");
 }
 
 // Adds one parsed line to the record: bytes as base64 text under
@@ -67,11 +67,7 @@ ekva_pair **to_record(const char *text) {
 }
 
 ekva_pair **to_record_or_null(const char *text) {
-    try {
-        return to_record(text);
-    } catch (...) {
-        return nullptr;
-    }
+    return guarded<ekva_pair **>(nullptr, [&] { return to_record(text); });
 }
 
 // The position just after the last blank line of buffer whose following byte
@@ -279,12 +275,9 @@ struct FileSource {
 // records stored so far stay.
 template <class Source, class Sink>
 int load(const Source &source, const char *class_name, Sink sink) {
-    bool read = true;
-    try {
-        read = source.feed(class_name, [&sink](ekva_pair **r) { return sink.store(r); });
-    } catch (...) {
-        // no memory: keep what was stored
-    }
+    // Out of memory part way counts as read: the records stored so far stay.
+    const bool read =
+        guarded(true, [&] { return source.feed(class_name, [&sink](ekva_pair **r) { return sink.store(r); }); });
     if (!read) sink.discard();
     return sink.finish();
 }
@@ -314,38 +307,34 @@ char *to_ldif(ekva_pair **record) {
 
 using namespace kestrin;
 
-extern "C" ekva_pair **ldif2ekva(const char *text, int length) {
+extern "C" ekva_pair **ldif2ekva(const char *text, int length) noexcept {
     (void)length;  // the text is NUL-terminated; lines are found by scanning
     return ldif::to_record_or_null(text);
 }
 
-extern "C" int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name) {
+extern "C" int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name) noexcept {
     if (!set) return 0;
     return ldif::load(ldif::TextSource{text}, class_name, ldif::NewSet(set));
 }
 
 extern "C" int ldif2ekva_set_append(ekva_pair ****set, const char *text, const char *class_name, int count,
-                                    int *capacity) {
+                                    int *capacity) noexcept {
     if (!set) return count;
     return ldif::load(ldif::TextSource{text}, class_name, ldif::Appender(set, count, capacity));
 }
 
-extern "C" int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name) {
+extern "C" int ldif_file2ekva_set(ekva_pair ****set, const char *path, const char *class_name) noexcept {
     if (!set) return 0;
     return ldif::load(ldif::FileSource{path}, class_name, ldif::NewSet(set));
 }
 
 extern "C" int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *class_name, int count,
-                                         int *capacity) {
+                                         int *capacity) noexcept {
     if (!set) return count;
     return ldif::load(ldif::FileSource{path}, class_name, ldif::Appender(set, count, capacity));
 }
 
-extern "C" char *ekva2ldif(ekva_pair **record) {
+extern "C" char *ekva2ldif(ekva_pair **record) noexcept {
     if (!record) return nullptr;
-    try {
-        return ldif::to_ldif(record);
-    } catch (...) {
-        return nullptr;
-    }
+    return guarded<char *>(nullptr, [&] { return ldif::to_ldif(record); });
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "util/guard_internal.h"
 #include "ekva/strlist.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
@@ -29,8 +30,7 @@ bool walk(const char *entry, const char *message, Visit visit) {
     const char *cursor = entry;
     Parsed parsed = parse_line(cursor, ws, line, &cursor);
     if (parsed != Parsed::kLine) {
-        std::fputs(message, stderr);
-        std::fflush(stderr);
+        kestrin::message("%s", message);
         return false;
     }
     for (; parsed == Parsed::kLine; parsed = parse_line(cursor, ws, line, &cursor))
@@ -46,27 +46,26 @@ constexpr char kGetMessage[] = "ldif_entry_get_attr: failed to parse ldif buffer
 
 using namespace kestrin;
 
-extern "C" int ldif_entry_count_attr(const char *entry, int length, const char *attr) {
+extern "C" int ldif_entry_count_attr(const char *entry, int length, const char *attr) noexcept {
     (void)length;  // the text is NUL-terminated
     if (!attr) return 0;
     int count = 0;
-    try {
+    guarded([&] {
         ldif::walk(entry, ldif::kCountMessage, [&](const ldif::Line &line) {
             count += ldif::same_name(line.name, attr);
             return true;
         });
-    } catch (...) {
-    }
+    });
     return count;
 }
 
-extern "C" int ldif_entry_get_attr(const char *entry, int length, const char *attr, char **value, int n) {
+extern "C" int ldif_entry_get_attr(const char *entry, int length, const char *attr, char **value, int n) noexcept {
     (void)length;
     if (!value) return 0;
     *value = nullptr;
     if (!attr) return 0;
     int result = 0;
-    try {
+    guarded([&] {
         ldif::walk(entry, ldif::kGetMessage, [&](const ldif::Line &line) {
             if (!ldif::same_name(line.name, attr) || --n != 0) return true;
             if (line.value.size() > static_cast<size_t>(INT_MAX)) return false;
@@ -74,19 +73,18 @@ extern "C" int ldif_entry_get_attr(const char *entry, int length, const char *at
             result = *value ? static_cast<int>(line.value.size()) : 0;
             return false;
         });
-    } catch (...) {
-    }
+    });
     return result;
 }
 
-extern "C" int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, char ***values) {
+extern "C" int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, char ***values) noexcept {
     (void)length;
     if (!values) return 0;
     *values = nullptr;
     if (!attr) return 0;
     char **list = nullptr;
     int count = 0, capacity = 255;
-    try {
+    guarded([&] {
         ldif::walk(entry, ldif::kGetMessage, [&](const ldif::Line &line) {
             if (line.name == "dn" || !ldif::same_name(line.name, attr)) return true;
             // A text copy: it ends at the value's first NUL byte.
@@ -95,8 +93,7 @@ extern "C" int ldif_entry_get_attr_values(const char *entry, int length, const c
             count = strlist_push(&list, text.c_str(), count, &capacity);
             return count != before;
         });
-    } catch (...) {
-    }
+    });
     *values = list;
     return count;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/guard_internal.h"
 #include "codec/base64_internal.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
@@ -83,13 +84,9 @@ namespace {
 
 Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
-    try {
-        if (e.has_folds) {
-            join_folds(e, ws.joined);
-            line = ws.joined;
-        }
-    } catch (...) {
-        return Parsed::kFailed;
+    if (e.has_folds) {
+        if (!guarded(false, [&] { return join_folds(e, ws.joined), true; })) return Parsed::kFailed;
+        line = ws.joined;
     }
     return parse_joined(line, ws, out);
 }
@@ -104,7 +101,7 @@ Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **nex
 }
 
 Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
-    try {
+    return guarded(Parsed::kFailed, [&] {
         line = line::without_any_cr(line, ws.line);
         out = Line{};
         if (line.empty()) return Parsed::kLine;
@@ -142,9 +139,7 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
             out.value = ws.value;
         }
         return Parsed::kLine;
-    } catch (...) {
-        return Parsed::kFailed;
-    }
+    });
 }
 
 bool is_dn_line(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
@@ -209,7 +204,7 @@ char *read_entry(FILE *stream) {
 }  // namespace
 
 extern "C" const char *ldif_parse_line(const char *cursor, int length, char **name, char **value, int *value_len,
-                                       int *binary) {
+                                       int *binary) noexcept {
     (void)length;  // storage is sized by the line itself
     if (binary) *binary = 0;
     if (!name || !value || !value_len) return nullptr;
@@ -232,26 +227,17 @@ extern "C" const char *ldif_parse_line(const char *cursor, int length, char **na
     return next;
 }
 
-extern "C" int ldif_set_file_references(int allow) {
+extern "C" int ldif_set_file_references(int allow) noexcept {
     return ldif::follow_file_references.exchange(allow != 0) ? 1 : 0;
 }
 
-extern "C" const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len) {
+extern "C" const char *ldif_next_entry(const char *cursor, int length, char **entry, int *entry_len) noexcept {
     (void)length;  // the text is NUL-terminated; lines are found by scanning
     if (!entry || !entry_len) return nullptr;
-    try {
-        return next_entry(cursor, entry, entry_len);
-    } catch (...) {
-        *entry = nullptr;
-        *entry_len = 0;
-        return nullptr;
-    }
+    // next_entry clears both outputs before anything can throw.
+    return guarded<const char *>(nullptr, [&] { return next_entry(cursor, entry, entry_len); });
 }
 
-extern "C" char *ldif_read_entry(FILE *stream) {
-    try {
-        return read_entry(stream);
-    } catch (...) {
-        return nullptr;
-    }
+extern "C" char *ldif_read_entry(FILE *stream) noexcept {
+    return guarded<char *>(nullptr, [&] { return read_entry(stream); });
 }

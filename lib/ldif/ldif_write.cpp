@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "util/guard_internal.h"
 #include "codec/base64.h"
 #include "ldif/ldif.h"
 #include "util/alloc_internal.h"
@@ -150,7 +151,7 @@ bool put_base64(Folder &line, std::string_view bytes, Scratch &scratch) {
         const size_t n = std::min(kChunkBytes, bytes.size() - done);
         const int written = base64_encode(src + done, n, scratch.data, scratch.size);
         if (written < 0 || static_cast<size_t>(written) != base64_length(n)) {
-            std::fprintf(stderr, "Failed to encode binary value: %d\n", written);
+            message("Failed to encode binary value: %d\n", written);
             return false;
         }
         line.put({scratch.data, static_cast<size_t>(written)});
@@ -192,7 +193,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     // caller's buffer; a buffer that cannot grow is left as it was.
     Scratch scratch;
     if (val.base64 && !scratch.allocate(text_len)) {
-        std::fputs("Failed to allocate base64 buffer\n", stderr);
+        message("Failed to allocate base64 buffer\n");
         if (old > 0) std::free(buffer);
         return nullptr;
     }
@@ -210,12 +211,12 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
 }  // namespace kestrin::ldif
 
 extern "C" char *ldif_write_attr(char *buffer, int *count, const char *name, const char *value,
-                                 int value_len, int mode) {
+                                 int value_len, int mode) noexcept {
     return kestrin::ldif::write_attr(buffer, count, name, value, value_len, mode);
 }
 
 extern "C" int ldif_fwrite_attr(FILE *stream, const char *name, const char *value, int value_len,
-                                int mode) {
+                                int mode) noexcept {
     int count = 0;
     char *text = kestrin::ldif::write_attr(nullptr, &count, name, value, value_len, mode);
     if (!text) return 0;

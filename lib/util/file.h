@@ -29,7 +29,7 @@ KESTRIN_API_BEGIN
  * file cannot be read whole, is a directory, is 2 GiB or larger, or memory
  * runs out. An empty file gives a buffer and *len 0.
  */
-char *file_read_all(const char *path, int *len);
+char *file_read_all(const char *path, int *len) KESTRIN_NOEXCEPT;
 
 /*
  * file_read_lines: one list entry per line, without its line feed (a
@@ -38,7 +38,7 @@ char *file_read_all(const char *path, int *len);
  * *count entries; NULL with *count 0 when the file cannot be read, is empty,
  * or memory runs out.
  */
-char **file_read_lines(const char *path, int *count);
+char **file_read_lines(const char *path, int *count) KESTRIN_NOEXCEPT;
 
 /*
  * stream_read_words: the next line of stream (any length; its line feed and
@@ -49,7 +49,7 @@ char **file_read_lines(const char *path, int *count);
  * line that begins with '#', or when memory runs out (feof tells the end
  * apart).
  */
-char **stream_read_words(FILE *stream);
+char **stream_read_words(FILE *stream) KESTRIN_NOEXCEPT;
 
 /*
  * file_copy: copies the contents of src onto dst (created, or truncated),
@@ -59,7 +59,7 @@ char **stream_read_words(FILE *stream);
  * or src and dst are the same file (same device and inode, also through
  * links: nothing is touched then).
  */
-int file_copy(const char *dst, const char *src, int mode);
+int file_copy(const char *dst, const char *src, int mode) KESTRIN_NOEXCEPT;
 
 /*
  * file_replace: puts a copy of src in the place of dst. A symbolic link at
@@ -81,7 +81,7 @@ int file_copy(const char *dst, const char *src, int mode);
  * "Failed to set permission on %s: %s\n" reports a failed permission change
  * of backup or dst; the result is not affected.
  */
-int file_replace(const char *dst, const char *src, const char *backup, int mode);
+int file_replace(const char *dst, const char *src, const char *backup, int mode) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/guard_internal.h"
 #include "util/fd_internal.h"
 #include "util/file.h"
 
@@ -82,11 +83,11 @@ int copy(const char *dst, const char *src, int mode) {
 }
 
 void report(const char *format, const char *path) {
-    std::fprintf(stderr, format, path, std::strerror(errno));
+    message(format, path, std::strerror(errno));
 }
 
 void report_copy(const char *from, const char *to) {
-    std::fprintf(stderr, "Failed to copy %s to %s: %s\n", from, to, std::strerror(errno));
+    message("Failed to copy %s to %s: %s\n", from, to, std::strerror(errno));
 }
 
 void set_bits(const char *path, long bits) {
@@ -124,17 +125,17 @@ int replace(const char *dst, const char *src, const char *backup, int mode) {
     struct stat dst_st {};
     const bool dst_exists = ::lstat(dst, &dst_st) == 0;
     if (dst_exists && !S_ISLNK(dst_st.st_mode) && !S_ISREG(dst_st.st_mode)) {
-        std::fprintf(stderr, "%s is not a regular file, refusing to remove it\n", dst);
+        message("%s is not a regular file, refusing to remove it\n", dst);
         return -1;
     }
     // Copying a file onto itself would truncate it before it is read.
     if (names_file(dst, src_st)) {
-        std::fprintf(stderr, "%s and %s are the same file\n", src, dst);
+        message("%s and %s are the same file\n", src, dst);
         return -1;
     }
     const bool with_backup = dst_exists && S_ISREG(dst_st.st_mode) && backup;
     if (with_backup && (names_file(backup, src_st) || names_file(backup, dst_st))) {
-        std::fprintf(stderr, "%s and %s are the same file\n", backup, names_file(backup, src_st) ? src : dst);
+        message("%s and %s are the same file\n", backup, names_file(backup, src_st) ? src : dst);
         return -1;
     }
 
@@ -164,11 +165,11 @@ int replace(const char *dst, const char *src, const char *backup, int mode) {
 }  // namespace
 }  // namespace kestrin::file
 
-extern "C" int file_copy(const char *dst, const char *src, int mode) {
+extern "C" int file_copy(const char *dst, const char *src, int mode) noexcept {
     return kestrin::file::copy(dst, src, mode);
 }
 
-extern "C" int file_replace(const char *dst, const char *src, const char *backup, int mode) {
+extern "C" int file_replace(const char *dst, const char *src, const char *backup, int mode) noexcept {
     if (!dst || !src) return -1;
     return kestrin::file::replace(dst, src, backup, mode);
 }

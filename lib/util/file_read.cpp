@@ -146,14 +146,14 @@ char **words_of(std::string_view line) {
 
 }  // namespace
 
-extern "C" char *file_read_all(const char *path, int *len) {
+extern "C" char *file_read_all(const char *path, int *len) noexcept {
     size_t size = 0;
     char *data = file::read_whole(path, 10, &size);
     if (len) *len = data ? static_cast<int>(size) : 0;
     return data;
 }
 
-extern "C" char **file_read_lines(const char *path, int *count) {
+extern "C" char **file_read_lines(const char *path, int *count) noexcept {
     if (count) *count = 0;
     size_t size = 0;
     char *data = file::read_whole(path, 1, &size);
@@ -172,7 +172,7 @@ extern "C" char **file_read_lines(const char *path, int *count) {
     return lines.release();
 }
 
-extern "C" char **stream_read_words(FILE *stream) {
+extern "C" char **stream_read_words(FILE *stream) noexcept {
     if (!stream || std::feof(stream)) return nullptr;
     line::Reader reader;
     std::string_view raw;

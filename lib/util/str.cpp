@@ -61,13 +61,13 @@ void unquote(char *s) {
 
 using namespace kestrin::str;
 
-extern "C" void str_trim(char *s) { replace_with(s, drop_trailing_spaces(skip_blanks(s))); }
+extern "C" void str_trim(char *s) noexcept { replace_with(s, drop_trailing_spaces(skip_blanks(s))); }
 
-extern "C" void str_first_word(char *s) { replace_with(s, first_word(s)); }
+extern "C" void str_first_word(char *s) noexcept { replace_with(s, first_word(s)); }
 
-extern "C" void str_unquote(char *s) { unquote(s); }
+extern "C" void str_unquote(char *s) noexcept { unquote(s); }
 
-extern "C" void str_split_key_value(const char *line, char *key_buf, char *value_buf) {
+extern "C" void str_split_key_value(const char *line, char *key_buf, char *value_buf) noexcept {
     const char *eq = std::strchr(line, '=');
     if (!eq) {
         key_buf[0] = value_buf[0] = '\0';
@@ -81,7 +81,7 @@ extern "C" void str_split_key_value(const char *line, char *key_buf, char *value
     str_unquote(value_buf);
 }
 
-extern "C" int str_char_positions(const char *s, char c, int **positions) {
+extern "C" int str_char_positions(const char *s, char c, int **positions) noexcept {
     const size_t len = std::strlen(s);
     int *found = static_cast<int *>(std::malloc((len + 3) * sizeof(int)));
     *positions = found;
@@ -97,12 +97,12 @@ extern "C" int str_char_positions(const char *s, char c, int **positions) {
     return count;
 }
 
-extern "C" const char *path_extension(const char *name) {
+extern "C" const char *path_extension(const char *name) noexcept {
     const char *dot = std::strrchr(name, '.');
     return dot && dot != name ? dot + 1 : "";
 }
 
-extern "C" int str_is_dotted_quad(const char *s) {
+extern "C" int str_is_dotted_quad(const char *s) noexcept {
     if (!s) return 0;
     int dots = 0, digits = 0, value = 0;
     for (; *s; ++s) {
