@@ -53,13 +53,13 @@ void write_file(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-void StreamTest::open(const std::string &bytes) {
-    if (stream) std::fclose(stream);
-    stream = std::tmpfile();
-    ASSERT_NE(stream, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), stream);
-    std::rewind(stream);
+Stream::Stream(const std::string &text) : file(std::tmpfile()) {
+    if (!file) throw std::runtime_error("tmpfile failed");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
 }
+
+Stream::~Stream() { std::fclose(file); }
 
 std::set<std::string> spool_files() {
     std::set<std::string> names;
@@ -78,6 +78,12 @@ std::string random_bytes(size_t n, unsigned seed) {
     return s;
 }
 
+std::string take(char *text) {
+    std::string s = text ? text : "(null)";
+    std::free(text);
+    return s;
+}
+
 std::string unfold(const std::string &text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -90,12 +96,19 @@ std::string unfold(const std::string &text) {
     return out;
 }
 
-V entries(ekva_pair **record) {
+namespace {
+
+V pairs_from(ekva_pair **slot) {
     V v;
-    for (ekva_pair **p = record + 1; *p; ++p)
-        v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
+    for (ekva_pair **p = slot; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
     return v;
 }
+
+}  // namespace
+
+V entries(ekva_pair **record) { return pairs_from(record + 1); }
+
+V slots(ekva_pair **record) { return pairs_from(record); }
 
 void Set::push(ekva_pair **record) {
     count = ekva_set_push(&s, record, count, &capacity);

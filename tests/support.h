@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -53,14 +54,27 @@ protected:
     }
 };
 
+// A temporary file holding the text, open for reading from its start,
+// closed on scope exit.
+struct Stream {
+    FILE *file;
+    explicit Stream(const std::string &text);
+    ~Stream();
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+};
+
 // A test that reads a stream: open(bytes) gives `stream` over those bytes.
 class StreamTest : public testing::Test {
 protected:
     FILE *stream = nullptr;
-    ~StreamTest() override {
-        if (stream) std::fclose(stream);
+    void open(const std::string &bytes) {
+        owner_ = std::make_unique<Stream>(bytes);
+        stream = owner_->file;
     }
-    void open(const std::string &bytes);
+
+private:
+    std::unique_ptr<Stream> owner_;
 };
 
 // The names of the tool's spool files in /tmp (they must not outlive a run).
@@ -70,6 +84,9 @@ std::set<std::string> spool_files();
 
 // n pseudo-random bytes, the same for the same seed.
 std::string random_bytes(size_t n, unsigned seed);
+
+// The text of a malloc'd string, which is freed; "(null)" for NULL.
+std::string take(char *text);
 
 // Joins folded physical lines ("\n" followed by a space) back into logical lines.
 std::string unfold(const std::string &text);
@@ -102,6 +119,8 @@ struct Record {
 
 // A record's entries after its header as "key=value" (value "(null)" when absent).
 V entries(ekva_pair **record);
+// The same for every slot from slot 0 (an array made by hand, say).
+V slots(ekva_pair **record);
 
 // Owns a record set; push stores copies as ekva_set_push does.
 struct Set {

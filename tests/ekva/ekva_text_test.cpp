@@ -14,17 +14,12 @@ using V = std::vector<std::string>;
 
 using testutil::entries;
 using testutil::Record;
+using testutil::take;
 
 ekva_pair **record_of(const std::vector<std::pair<const char *, const char *>> &kv) {
     ekva_pair **r = ekva_create_mode(4, EKVA_MULTI);
     for (const auto &[k, v] : kv) ekva_add(&r, k, v, EKVA_MULTI);
     return r;
-}
-
-std::string take(char *text) {
-    std::string s = text ? text : "(null)";
-    std::free(text);
-    return s;
 }
 
 TEST(Listing, PrintAndFprint) {
