@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "codec/sha1_internal.h"
+#include "support.h"
 
 namespace {
 
@@ -56,12 +57,6 @@ std::string buffer_hex(const std::string &message) {
     return out;
 }
 
-std::string random_bytes(std::mt19937 &rng, size_t n) {
-    std::string s(n, '\0');
-    for (auto &c : s) c = static_cast<char>(rng());
-    return s;
-}
-
 // Every test runs with the best kernel and again with the portable one.
 class Sha1 : public testing::TestWithParam<bool> {
 protected:
@@ -90,7 +85,7 @@ TEST_P(Sha1, FinalBlockBoundaries) {
 TEST_P(Sha1, EveryLengthInRandomPieces) {
     std::mt19937 rng(GetParam() ? 2 : 3);
     for (size_t len = 0; len <= 300; ++len) {
-        const std::string message = random_bytes(rng, len);
+        const std::string message = testutil::random_bytes(len, rng());
         const std::string want = reference_sha1_hex(message);
         ASSERT_EQ(buffer_hex(message), want) << len;
         sha1_ctx ctx;
@@ -157,21 +152,12 @@ TEST(Sha1Output, RawUnlessLowerX) {
     EXPECT_EQ(sha1_buffer(nullptr, -1, 'x', hex), nullptr);
 }
 
-class Sha1File : public testing::Test {
-protected:
-    std::string dir;
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_sha1_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-};
+class Sha1File : public testutil::TempDirTest {};
 
 TEST_F(Sha1File, MatchesTheBufferDigest) {
     std::mt19937 rng(9);
     for (size_t n : {0, 1, 4096, 8192, 65535, 65536, 65537, 300001}) {
-        const std::string bytes = random_bytes(rng, n);
+        const std::string bytes = testutil::random_bytes(n, rng());
         std::ofstream(dir + "/f", std::ios::binary) << bytes;
         char out[41] = {};
         ASSERT_EQ(sha1_file((dir + "/f").c_str(), 'x', out), out);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ekva/strlist.h"
-#include "list_helpers.h"
+#include "support.h"
 
 namespace {
 

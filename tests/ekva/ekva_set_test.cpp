@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ekva/ekva.h"
-#include "list_helpers.h"
+#include "support.h"
 #include "util/alloc_internal.h"
 
 namespace {
@@ -21,21 +21,7 @@ ekva_pair **record_of(const std::vector<std::pair<std::string, std::string>> &kv
     return r;
 }
 
-struct Set {
-    ekva_pair ***s = nullptr;
-    int count = 0, capacity = 2;
-    ~Set() { ekva_set_free(s); }
-    void push(ekva_pair **record) {
-        count = ekva_set_push(&s, record, count, &capacity);
-        ekva_free(record);
-    }
-    // The value of `key` in each record, "none" when absent.
-    V column(const char *key) const {
-        V v;
-        for (ekva_pair ***r = s; r && *r; ++r) v.push_back(ekva_get(*r, key) ? ekva_get(*r, key) : "none");
-        return v;
-    }
-};
+using testutil::Set;
 
 TEST(EkvaSet, PushCopiesAndGrows) {
     Set set;

@@ -7,27 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "list_helpers.h"
+#include "support.h"
 #include "util/alloc_internal.h"
 
 namespace {
 
 using V = std::vector<std::string>;
 
-struct Record {
-    ekva_pair **r;
-    explicit Record(ekva_pair **record) : r(record) {}
-    ~Record() { ekva_free(r); }
-    std::string header() const { return r && r[0] ? r[0]->key : "(none)"; }
-    int add(const char *key, const char *value, int mode) { return ekva_add(&r, key, value, mode); }
-};
-
-// The entries as "key=value" (value "(null)" when absent), header left out.
-V entries(ekva_pair **r) {
-    V v;
-    for (ekva_pair **p = r + 1; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
-    return v;
-}
+using testutil::entries;
+using testutil::Record;
 
 TEST(EkvaHeader, Parse) {
     int c = 7, m = 7;

@@ -6,33 +6,20 @@
 #include <vector>
 
 #include "ekva/ekva.h"
+#include "support.h"
 
 namespace {
 
 using V = std::vector<std::string>;
 
-struct Record {
-    ekva_pair **r;
-    explicit Record(ekva_pair **record) : r(record) {}
-    ~Record() { ekva_free(r); }
-};
+using testutil::entries;
+using testutil::Record;
+using testutil::take;
 
 ekva_pair **record_of(const std::vector<std::pair<const char *, const char *>> &kv) {
     ekva_pair **r = ekva_create_mode(4, EKVA_MULTI);
     for (const auto &[k, v] : kv) ekva_add(&r, k, v, EKVA_MULTI);
     return r;
-}
-
-std::string take(char *text) {
-    std::string s = text ? text : "(null)";
-    std::free(text);
-    return s;
-}
-
-V entries(ekva_pair **r) {
-    V v;
-    for (ekva_pair **p = r + 1; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
-    return v;
 }
 
 TEST(Listing, PrintAndFprint) {

@@ -10,7 +10,7 @@
 
 #include "ekva/ekva.h"
 #include "ldif/ldif.h"
-#include "list_helpers.h"
+#include "support.h"
 
 namespace {
 
@@ -31,24 +31,9 @@ ekva_pair **hand_made(const std::vector<std::pair<const char *, const char *>> &
     return arr;
 }
 
-struct Array {
-    ekva_pair **r;
-    explicit Array(ekva_pair **arr) : r(arr) {}
-    ~Array() { ekva_free(r); }
-};
-
-std::string take(char *text) {
-    std::string s = text ? text : "(null)";
-    std::free(text);
-    return s;
-}
-
-// Every slot as "key=value", slot 0 included.
-V slots(ekva_pair **r) {
-    V v;
-    for (ekva_pair **p = r; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
-    return v;
-}
+using Array = testutil::Record;
+using testutil::slots;
+using testutil::take;
 
 std::string fprinted(ekva_pair **r, int *listed) {
     char *mem = nullptr;

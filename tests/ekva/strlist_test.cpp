@@ -11,20 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "list_helpers.h"
+#include "support.h"
 #include "util/alloc_internal.h"
 
 namespace {
 
+using testutil::ListPtr;
 using testutil::make_list;
 using testutil::to_vector;
 using V = std::vector<std::string>;
-
-struct ListPtr {
-    char **p;
-    explicit ListPtr(char **list) : p(list) {}
-    ~ListPtr() { strlist_free(p); }
-};
 
 TEST(StrlistSearch, FindContainsCount) {
     ListPtr l(make_list({"a", "b", "x", "C", "x"}));

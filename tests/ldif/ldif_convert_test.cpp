@@ -3,24 +3,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "codec/base64.h"
 #include "ldif/ldif.h"
+#include "support.h"
 #include "util/alloc_internal.h"
 
 namespace {
 
 using V = std::vector<std::string>;
 
-V pairs(ekva_pair **r) {
-    V v;
-    for (ekva_pair **p = r + 1; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
-    return v;
-}
+using testutil::Record;
+constexpr auto &pairs = testutil::entries;
 
 std::string b64(const std::string &bytes) {
     std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
@@ -29,39 +26,13 @@ std::string b64(const std::string &bytes) {
     return out;
 }
 
-struct Record {
-    ekva_pair **r;
-    explicit Record(ekva_pair **record) : r(record) {}
-    ~Record() { ekva_free(r); }
+struct Set : testutil::Set {
+    V dns() const { return column("dn", "-"); }
 };
 
-struct Set {
-    ekva_pair ***s = nullptr;
-    ~Set() { ekva_set_free(s); }
-    V dns() const {
-        V v;
-        for (ekva_pair ***r = s; r && *r; ++r) v.push_back(ekva_get(*r, "dn") ? ekva_get(*r, "dn") : "-");
-        return v;
-    }
-};
-
-class ConvertFiles : public testing::Test {
+class ConvertFiles : public testutil::TempDirTest {
 protected:
-    std::string dir;
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_convert_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
-    void TearDown() override {
-        std::system(("rm -rf " + dir).c_str());
-        kestrin::mem::fail_allocations_after(-1);
-    }
-    std::string file(const std::string &name, const std::string &bytes) const {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
+    void TearDown() override { kestrin::mem::fail_allocations_after(-1); }
 };
 
 TEST(Ldif2Ekva, OnePairPerLine) {

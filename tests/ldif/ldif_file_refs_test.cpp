@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 
 #include "ldif/ldif.h"
+#include "support.h"
 
 namespace {
 
@@ -54,23 +53,16 @@ int touches(const std::string &path, const std::function<void()> &fn) {
     return events;
 }
 
-class FileReferences : public testing::Test {
+class FileReferences : public testutil::TempDirTest {
 protected:
     void SetUp() override {
-        char path[] = "/tmp/kestrin_refs.XXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-        secret = dir + "/secret";
-        std::ofstream(secret) << "top secret";
+        secret = file("secret", "top secret");
         fifo = dir + "/fifo";
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     }
     // The setting is process-wide: every test leaves the default behind.
-    void TearDown() override {
-        ldif_set_file_references(1);
-        std::filesystem::remove_all(dir);
-    }
-    std::string dir, secret, fifo;
+    void TearDown() override { ldif_set_file_references(1); }
+    std::string secret, fifo;
 };
 
 TEST_F(FileReferences, SettingReturnsThePreviousOne) {

@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "ldif/ldif.h"
+#include "support.h"
 
 namespace {
 
@@ -35,21 +35,7 @@ Parsed parse(const std::string &text, size_t offset = 0, int length = 0) {
     return p;
 }
 
-class ParseFiles : public testing::Test {
-protected:
-    std::string dir;
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_ldif_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-    std::string file(const std::string &name, const std::string &bytes) const {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-};
+class ParseFiles : public testutil::TempDirTest {};
 
 struct LineCase {
     std::string text;
@@ -213,17 +199,8 @@ TEST(NextEntry, EntriesWithoutBlankLineRunTogether) {
     EXPECT_EQ(e.text, "dn: a\ndn: b\n");
 }
 
-class ReadEntry : public testing::Test {
+class ReadEntry : public testutil::StreamTest {
 protected:
-    FILE *stream = nullptr;
-    void open(const std::string &bytes) {
-        stream = std::tmpfile();
-        std::fwrite(bytes.data(), 1, bytes.size(), stream);
-        std::rewind(stream);
-    }
-    void TearDown() override {
-        if (stream) std::fclose(stream);
-    }
     std::string next() {
         char *entry = ldif_read_entry(stream);
         std::string s = entry ? entry : "(null)";

@@ -10,6 +10,7 @@
 #include "codec/base64.h"
 #include "ekva/ekva.h"
 #include "ldif/ldif.h"
+#include "support.h"
 #include "util/alloc_internal.h"
 
 namespace {
@@ -29,18 +30,7 @@ std::string write1(const char *name, const std::string &value, int mode, int val
     return result;
 }
 
-// Joins folded physical lines back into the logical line.
-std::string unfold(const std::string &text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == ' ') {
-            ++i;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
-}
+using testutil::unfold;
 
 void expect_line_lengths_at_most_78(const std::string &text) {
     size_t start = 0;

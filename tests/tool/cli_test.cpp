@@ -11,31 +11,19 @@
 
 #include <chrono>
 #include <climits>
-#include <fstream>
-#include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 const std::string kBin = KESTRIN_BIN;
 
-const std::string kUsageBody =
-    " [options]\n\n"
-    "  --help,\t-h\t\t\tDisplays this information\n"
-    "  --b64_read,\t-b\t\t\tbase64 decode input\n"
-    "  --b64_write,\t-B\t\t\tbase64 encode output\n"
-    "  --b64_guess,\t-G\t\t\tbase64 encode on demand\n"
-    "  --string,\t-s <args>\t\tInput String (if omitted, stdin)\n"
-    "  --infile,\t-i <args>\t\tInput File (if ommitted, stdin)\n"
-    "  --out,\t-o <args>\t\tOutputfile instead of stdout\n"
-    "  --attr,\t-a <args>\t\tAttribute name\n"
-    "  --version,\t-V\t\t\tShow version information\n";
-const std::string kUsage = "Usage: " + kBin + kUsageBody;
+const std::string kUsage = "Usage: " + kBin + testutil::kUsageBody;
 
 std::string quote(const std::string &s) {
     std::string q = "'";
@@ -43,63 +31,23 @@ std::string quote(const std::string &s) {
     return q + "'";
 }
 
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void spit(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string random_bytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s) c = static_cast<char>(rng());
-    return s;
-}
-
-std::string unfold(const std::string &text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == ' ') {
-            ++i;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
-}
-
-std::set<std::string> spool_files() {
-    std::set<std::string> names;
-    if (DIR *d = opendir("/tmp")) {
-        while (const dirent *e = readdir(d))
-            if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
+// The short names these tests use for the shared file helpers.
+constexpr auto &slurp = testutil::read_file;
+constexpr auto &spit = testutil::write_file;
+using testutil::random_bytes;
+using testutil::spool_files;
+using testutil::unfold;
 
 struct Outcome {
     std::string out, err;
     int status;
 };
 
-class Cli : public testing::Test {
+class Cli : public testutil::TempDirTest {
 protected:
-    std::string dir;
     std::set<std::string> spool_before = spool_files();
 
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_cli_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
     void TearDown() override {
-        std::system(("rm -rf " + quote(dir)).c_str());
         EXPECT_EQ(spool_files(), spool_before) << "a temporary input file was left in /tmp";
     }
 

@@ -9,42 +9,17 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
-#include <fstream>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "support.h"
+
 namespace {
 
-std::string temp_dir() {
-    char path[] = "/tmp/kestrin_input_testXXXXXX";
-    const char *dir = mkdtemp(path);
-    EXPECT_NE(dir, nullptr);
-    return dir ? dir : "/tmp";
-}
-
-void write_file(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string random_bytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s) c = static_cast<char>(rng());
-    return s;
-}
-
-std::set<std::string> spool_files() {
-    std::set<std::string> names;
-    if (DIR *d = opendir("/tmp")) {
-        while (const dirent *e = readdir(d))
-            if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
+using testutil::random_bytes;
+using testutil::spool_files;
+using testutil::write_file;
 
 struct Read {
     std::string bytes;
@@ -73,11 +48,7 @@ Read read_stdin_from(int source) {
     return r;
 }
 
-class InputFile : public testing::Test {
-protected:
-    std::string dir = temp_dir();
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-};
+class InputFile : public testutil::TempDirTest {};
 
 TEST_F(InputFile, ReadsEveryByte) {
     for (size_t n : {1, 2, 65025, 65026, 3 << 20}) {

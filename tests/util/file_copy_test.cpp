@@ -5,37 +5,23 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "support.h"
 
 namespace {
 
-class FileOps : public testing::Test {
+class FileOps : public testutil::TempDirTest {
 protected:
-    std::string dir;
     mode_t old_umask = umask(022);
 
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_file_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
-    void TearDown() override {
-        std::system(("chmod -R u+rwx " + dir + "; rm -rf " + dir).c_str());
-        umask(old_umask);
-    }
+    void TearDown() override { umask(old_umask); }
     std::string path(const std::string &name) const { return dir + "/" + name; }
     void write(const std::string &name, const std::string &bytes, mode_t mode = 0644) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+        testutil::write_file(path(name), bytes);
         chmod(path(name).c_str(), mode);
     }
-    std::string read(const std::string &name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string read(const std::string &name) const { return testutil::read_file(path(name)); }
     bool exists(const std::string &name) const {
         struct stat st {};
         return lstat(path(name).c_str(), &st) == 0;

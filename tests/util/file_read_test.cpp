@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ekva/strlist.h"
+#include "support.h"
 #include "util/alloc_internal.h"
 #include "util/file.h"
 
@@ -17,20 +18,8 @@ namespace {
 
 using V = std::vector<std::string>;
 
-class FileRead : public testing::Test {
+class FileRead : public testutil::TempDirTest {
 protected:
-    std::string dir;
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_read_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
-    std::string file(const std::string &name, const std::string &bytes) const {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
     V lines(const std::string &bytes, int *count_out = nullptr) {
         int count = -1;
         char **list = file_read_lines(file("lines", bytes).c_str(), &count);
@@ -140,15 +129,8 @@ TEST_F(FileRead, LinesWhenMemoryRunsOut) {
     }
 }
 
-class Words : public testing::Test {
+class Words : public testutil::StreamTest {
 protected:
-    FILE *stream = nullptr;
-    void open(const std::string &bytes) {
-        stream = std::tmpfile();
-        std::fwrite(bytes.data(), 1, bytes.size(), stream);
-        std::rewind(stream);
-    }
-    void TearDown() override { std::fclose(stream); }
     V next() {
         char **words = stream_read_words(stream);
         V v;

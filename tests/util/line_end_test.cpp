@@ -13,6 +13,7 @@
 #include "ekva/csv.h"
 #include "ekva/strlist.h"
 #include "ldif/ldif.h"
+#include "support.h"
 #include "util/file.h"
 
 namespace {
@@ -20,28 +21,14 @@ namespace {
 // The rules, in the order of the expected columns below.
 enum Rule { kOnlyLf, kCrLf, kLfThenCr, kEveryCr };
 
-// A text opened as a stream, closed on scope exit.
-struct Stream {
-    FILE *file = std::tmpfile();
-    explicit Stream(const std::string &text) {
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::rewind(file);
-    }
-    ~Stream() { std::fclose(file); }
-};
+using testutil::Stream;
+using testutil::take;
 
 std::string joined(char **list, const char *between) {
     if (!list) return "(null)";
     std::string s;
     for (char **p = list; *p; ++p) s += (p == list ? "" : between) + std::string(*p);
     strlist_free(list);
-    return s;
-}
-
-std::string take(char *text) {
-    if (!text) return "(null)";
-    std::string s = text;
-    std::free(text);
     return s;
 }
 

@@ -1,0 +1,138 @@
+#include "support.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace testutil {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Gives the owner full access to every directory below `path` (not following
+// links), so that remove_all can empty the ones a test made unreadable.
+void make_removable(const fs::path &path) {
+    std::error_code ec;
+    if (fs::symlink_status(path, ec).type() != fs::file_type::directory) return;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) make_removable(it->path());
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "kestrin_testXXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    make_removable(path_);
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+Stream::Stream(const std::string &text) : file(std::tmpfile()) {
+    if (!file) throw std::runtime_error("tmpfile failed");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+}
+
+Stream::~Stream() { std::fclose(file); }
+
+std::set<std::string> spool_files() {
+    std::set<std::string> names;
+    if (DIR *d = opendir("/tmp")) {
+        while (const dirent *e = readdir(d))
+            if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+std::string random_bytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto &c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+std::string take(char *text) {
+    std::string s = text ? text : "(null)";
+    std::free(text);
+    return s;
+}
+
+std::string unfold(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] == ' ') {
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+namespace {
+
+V pairs_from(ekva_pair **slot) {
+    V v;
+    for (ekva_pair **p = slot; *p; ++p) v.push_back(std::string((*p)->key) + "=" + ((*p)->value ? (*p)->value : "(null)"));
+    return v;
+}
+
+}  // namespace
+
+V entries(ekva_pair **record) { return pairs_from(record + 1); }
+
+V slots(ekva_pair **record) { return pairs_from(record); }
+
+void Set::push(ekva_pair **record) {
+    count = ekva_set_push(&s, record, count, &capacity);
+    ekva_free(record);
+}
+
+V Set::column(const char *key, const char *absent) const {
+    V v;
+    for (ekva_pair ***r = s; r && *r; ++r) v.push_back(ekva_get(*r, key) ? ekva_get(*r, key) : absent);
+    return v;
+}
+
+char **make_list(const V &texts) {
+    if (texts.empty()) return static_cast<char **>(calloc(1, sizeof(char *)));
+    char **list = nullptr;
+    int capacity = 1, n = 0;
+    for (const auto &t : texts) n = strlist_push(&list, t.c_str(), n, &capacity);
+    return list;
+}
+
+V to_vector(char **list) {
+    V v;
+    for (char **p = list; p && *p; ++p) v.emplace_back(*p);
+    return v;
+}
+
+}  // namespace testutil

@@ -1,0 +1,161 @@
+// Helpers shared by the test files: temporary directories, files and bytes,
+// owners for the library's records, sets and string lists, and texts that
+// several tests compare against.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ekva/ekva.h"
+#include "ekva/strlist.h"
+
+namespace testutil {
+
+using V = std::vector<std::string>;
+
+// ---- files ----------------------------------------------------------------
+
+// A fresh directory (mkdtemp under the temporary directory), removed with
+// everything in it when the owner goes, unreadable subdirectories included.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The bytes of a file ("" when it cannot be read).
+std::string read_file(const std::string &path);
+// Writes the bytes as the whole file.
+void write_file(const std::string &path, const std::string &bytes);
+
+// A test that runs in a directory of its own: `dir`.
+class TempDirTest : public testing::Test {
+protected:
+    TempDir temp_;
+    const std::string dir = temp_.path();
+
+    // Writes a file named `name` in the directory and returns its path.
+    std::string file(const std::string &name, const std::string &bytes) const {
+        const std::string path = dir + "/" + name;
+        write_file(path, bytes);
+        return path;
+    }
+};
+
+// A temporary file holding the text, open for reading from its start,
+// closed on scope exit.
+struct Stream {
+    FILE *file;
+    explicit Stream(const std::string &text);
+    ~Stream();
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+};
+
+// A test that reads a stream: open(bytes) gives `stream` over those bytes.
+class StreamTest : public testing::Test {
+protected:
+    FILE *stream = nullptr;
+    void open(const std::string &bytes) {
+        owner_ = std::make_unique<Stream>(bytes);
+        stream = owner_->file;
+    }
+
+private:
+    std::unique_ptr<Stream> owner_;
+};
+
+// The names of the tool's spool files in /tmp (they must not outlive a run).
+std::set<std::string> spool_files();
+
+// ---- bytes and texts ------------------------------------------------------
+
+// n pseudo-random bytes, the same for the same seed.
+std::string random_bytes(size_t n, unsigned seed);
+
+// The text of a malloc'd string, which is freed; "(null)" for NULL.
+std::string take(char *text);
+
+// Joins folded physical lines ("\n" followed by a space) back into logical lines.
+std::string unfold(const std::string &text);
+
+// The tool's usage text after "Usage: <program>".
+inline constexpr char kUsageBody[] =
+    " [options]\n\n"
+    "  --help,\t-h\t\t\tDisplays this information\n"
+    "  --b64_read,\t-b\t\t\tbase64 decode input\n"
+    "  --b64_write,\t-B\t\t\tbase64 encode output\n"
+    "  --b64_guess,\t-G\t\t\tbase64 encode on demand\n"
+    "  --string,\t-s <args>\t\tInput String (if omitted, stdin)\n"
+    "  --infile,\t-i <args>\t\tInput File (if ommitted, stdin)\n"
+    "  --out,\t-o <args>\t\tOutputfile instead of stdout\n"
+    "  --attr,\t-a <args>\t\tAttribute name\n"
+    "  --version,\t-V\t\t\tShow version information\n";
+
+// ---- records, sets and string lists ---------------------------------------
+
+// Owns a record (ekva_free at the end of the scope).
+struct Record {
+    ekva_pair **r;
+    explicit Record(ekva_pair **record) : r(record) {}
+    ~Record() { ekva_free(r); }
+    Record(const Record &) = delete;
+    Record &operator=(const Record &) = delete;
+    std::string header() const { return r && r[0] ? r[0]->key : "(none)"; }
+    int add(const char *key, const char *value, int mode) { return ekva_add(&r, key, value, mode); }
+};
+
+// A record's entries after its header as "key=value" (value "(null)" when absent).
+V entries(ekva_pair **record);
+// The same for every slot from slot 0 (an array made by hand, say).
+V slots(ekva_pair **record);
+
+// Owns a record set; push stores copies as ekva_set_push does.
+struct Set {
+    ekva_pair ***s = nullptr;
+    int count = 0, capacity = 2;
+    Set() = default;
+    ~Set() { ekva_set_free(s); }
+    Set(const Set &) = delete;
+    Set &operator=(const Set &) = delete;
+    // Pushes a copy of the record and frees the record.
+    void push(ekva_pair **record);
+    // The value of `key` in each record, `absent` when it has none.
+    V column(const char *key, const char *absent = "none") const;
+};
+
+// Owns a string list (strlist_free at the end of the scope).
+struct ListPtr {
+    char **p;
+    explicit ListPtr(char **list) : p(list) {}
+    ~ListPtr() { strlist_free(p); }
+    ListPtr(const ListPtr &) = delete;
+    ListPtr &operator=(const ListPtr &) = delete;
+};
+
+// A new string list (free with strlist_free) holding the texts.
+char **make_list(const V &texts);
+
+V to_vector(char **list);
+
+// The adjacent-swap sort that strlist_sort and the set sort must agree with.
+template <class T, class Less>
+void bubble_sort(std::vector<T> &v, Less swap_when) {
+    for (size_t p = 1; p < v.size(); ++p)
+        for (size_t j = 0; j + p < v.size(); ++j)
+            if (swap_when(v[j], v[j + 1])) std::swap(v[j], v[j + 1]);
+}
+
+}  // namespace testutil
