@@ -31,9 +31,15 @@ namespace fuzz {
 
 // ---- failures -------------------------------------------------------------
 
+// Under libFuzzer a violated property aborts (a finding with its stack);
+// the replaying program sets this to end with status 1 instead, an ordinary
+// test failure.
+inline bool exit_on_failure = false;
+
 [[noreturn]] inline void fail(const char *file, int line, const char *what) {
     std::fprintf(stderr, "\n%s:%d: property violated: %s\n", file, line, what);
     std::fflush(stderr);
+    if (exit_on_failure) std::_Exit(1);
     std::abort();
 }
 #define FUZZ_CHECK(cond)                                         \

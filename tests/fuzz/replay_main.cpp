@@ -34,6 +34,7 @@ int replay(const std::filesystem::path &file) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    fuzz::exit_on_failure = true;
     int failures = 0, files = 0;
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path arg(argv[i]);
