@@ -35,6 +35,9 @@ namespace fuzz {
 // the replaying program sets this to end with status 1 instead, an ordinary
 // test failure.
 inline bool exit_on_failure = false;
+// Set by the replaying program: inputs that are costly per run (a 4 MiB
+// file) are only worth their time there, not in every fuzzing run.
+inline bool replaying = false;
 
 [[noreturn]] inline void fail(const char *file, int line, const char *what) {
     std::fprintf(stderr, "\n%s:%d: property violated: %s\n", file, line, what);
@@ -469,7 +472,7 @@ inline bool ref_name_refused(std::string_view name) {
 // The line ldif_write_attr appends, or nullopt when it refuses the name.
 // value points at value_size bytes followed by a NUL (or is NULL).
 inline std::optional<std::string> ref_write_attr(const char *name, const char *value, size_t value_size,
-                                                 int value_len, int mode) {
+                                                 int value_len, int mode, bool *encoded = nullptr) {
     (void)value_size;
     const std::string_view full = name ? name : "";
     if (full.empty()) return std::string("\n");
@@ -491,6 +494,7 @@ inline std::optional<std::string> ref_write_attr(const char *name, const char *v
         bytes = value;
         base64 = !ref_safe(bytes, mode == LDIF_ENC_AUTO8);
     }
+    if (encoded) *encoded = base64;
     std::string printed(full);
     std::string sep = base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": ";
     if (full.find(";binary") != std::string_view::npos) {

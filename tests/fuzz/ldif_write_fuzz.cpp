@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!value_arg && value_len > 0) value_len = 0;
 
     const std::string_view name_text = name_arg ? std::string_view(name_arg) : std::string_view();
-    const auto want = ref_write_attr(name_arg, value_arg, value.size(), value_len, mode);
+    bool encoded = false;
+    const auto want = ref_write_attr(name_arg, value_arg, value.size(), value_len, mode, &encoded);
 
     // Onto a buffer that already holds text, or a new one.
     const std::string prefix = (flags & 4) ? "dn: cn=x\n" : "";
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             FUZZ_CHECK(next != nullptr && *n == '\0' && len == 0);
         } else if (plain_name && !comment) {
             // The same name and the same bytes, in whichever form was chosen.
-            const bool was_base64 = want->find(":: ") == name_text.size();
+            const bool was_base64 = encoded;
             std::string bytes;
             if (mode == LDIF_ENC_BASE64 || (was_base64 && value_len > 0 && value_arg &&
                                             std::memchr(value_arg, '\0', static_cast<size_t>(value_len))))

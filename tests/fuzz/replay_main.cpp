@@ -35,6 +35,7 @@ int replay(const std::filesystem::path &file) {
 
 int main(int argc, char **argv) {
     fuzz::exit_on_failure = true;
+    fuzz::replaying = true;
     int failures = 0, files = 0;
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path arg(argv[i]);
