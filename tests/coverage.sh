@@ -12,5 +12,5 @@ ctest --preset coverage -j"$(nproc)" || echo "(some tests failed; coverage below
 report="$(gcovr --root . --object-directory build-coverage --filter 'lib/' --filter 'tool/' --txt)"
 # The per-file lines, lowest coverage first, then the total.
 printf '%s\n' "$report" | grep -E '^(File|-)' | head -2
-printf '%s\n' "$report" | grep -E '^(lib|tool)/' | sort -t% -k1,1 | awk '{ print $4, $0 }' | sort -n | cut -d' ' -f2-
+printf '%s\n' "$report" | grep -E '^(lib|tool)/' | awk '{ print $4, $0 }' | sort -n | cut -d' ' -f2-
 printf '%s\n' "$report" | grep -E '^TOTAL'
