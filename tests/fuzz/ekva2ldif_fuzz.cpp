@@ -1,0 +1,51 @@
+// ekva2ldif: the text for a record built from the input against the
+// reference writer, and that text read back by ldif2ekva: every value comes
+// back under its key (or as base64 under "key;binary" when it is not safe
+// as text), the dn first.
+//
+// Input: entries separated by 0x1E, each a key, then 0x1F and the value (no
+// 0x1F: no value).
+#include "fuzz.h"
+
+using namespace fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    setup();
+    const std::string input = as_text(data, size);
+    ekva_pair **record = ekva_create_mode(4, EKVA_MULTI);
+    FUZZ_CHECK(record != nullptr);
+    for (size_t pos = 0; pos <= input.size();) {
+        size_t end = input.find('\x1e', pos);
+        if (end == std::string::npos) end = input.size();
+        const std::string piece = input.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t cut = piece.find('\x1f');
+        const std::string key = piece.substr(0, cut);
+        if (cut == std::string::npos)
+            FUZZ_CHECK(ekva_add(&record, key.c_str(), nullptr, EKVA_MULTI) > 0);
+        else
+            FUZZ_CHECK(ekva_add(&record, key.c_str(), piece.c_str() + cut + 1, EKVA_MULTI) > 0);
+    }
+    const Pairs pairs = entries(record);
+    char *text = ekva2ldif(record);
+    FUZZ_CHECK(text != nullptr);
+    FUZZ_CHECK(text == ref_ekva2ldif(pairs));
+    const std::string written(text);
+    std::free(text);
+    ekva_free(record);
+    FUZZ_CHECK(ekva2ldif(nullptr) == nullptr);
+
+    if (may_reference_files(written) || has_blank_base64(written)) return 0;
+    ekva_pair **back = ldif2ekva(written.c_str(), 0);
+    const auto want = ref_ldif2ekva(written);
+    FUZZ_CHECK((back == nullptr) == !want);
+    if (back) FUZZ_CHECK(entries(back) == *want);
+    if (const auto trip = ref_round_trip(pairs)) {
+        if (trip->empty() && written.empty())
+            FUZZ_CHECK(back == nullptr);  // nothing written: nothing to read
+        else
+            FUZZ_CHECK(back != nullptr && entries(back) == *trip);
+    }
+    ekva_free(back);
+    return 0;
+}

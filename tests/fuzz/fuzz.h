@@ -1,0 +1,721 @@
+// Shared by the fuzz targets: the failure report, the switches for checks of
+// faults not yet mended, the one place that knows how the codec kernels and
+// LDIF file references are controlled, and small independent reference
+// implementations of the documented formats that the targets compare the
+// library against.
+#pragma once
+
+#include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "codec/base64_internal.h"
+#include "codec/cpu_internal.h"
+#include "ekva/ekva.h"
+#include "ldif/ldif.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+namespace fuzz {
+
+// ---- failures -------------------------------------------------------------
+
+// Under libFuzzer a violated property aborts (a finding with its stack);
+// the replaying program sets this to end with status 1 instead, an ordinary
+// test failure.
+inline bool exit_on_failure = false;
+// Set by the replaying program: inputs that are costly per run (a 4 MiB
+// file) are only worth their time there, not in every fuzzing run.
+inline bool replaying = false;
+
+[[noreturn]] inline void fail(const char *file, int line, const char *what) {
+    std::fprintf(stderr, "\n%s:%d: property violated: %s\n", file, line, what);
+    std::fflush(stderr);
+    if (exit_on_failure) std::_Exit(1);
+    std::abort();
+}
+#define FUZZ_CHECK(cond)                                         \
+    do {                                                         \
+        if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond);    \
+    } while (0)
+
+// ---- checks of known faults -------------------------------------------------
+// A property that fails today because of a known fault is checked only when
+// its name is switched on. KESTRIN_FUZZ_KNOWN_FAULTS (set by the build) names
+// the faults still open; every other check is on. The environment variable
+// KESTRIN_FUZZ_CHECKS ("all", or names separated by commas) switches on more,
+// e.g. to confirm that a regression input still reproduces its fault.
+enum class Fault {
+    kHashName,        // hash-name: a name beginning with '#' is written and reads back as a comment
+    kEmptyNameWalk,   // empty-name-walk: entry queries stop at a line with an empty name
+    kFoldAfterBlank,  // fold-after-blank: a blank line followed by " x" is read as one folded line
+    kEmptyBase64,     // empty-base64: "name:: " (the empty value) fails to parse
+    kNulInFile,       // nul-in-file: the file loaders go on after a NUL byte in a big file
+    kEmptyRecordInSet // empty-record-in-set: appending a record without entries stores a null
+};
+
+#ifndef KESTRIN_FUZZ_KNOWN_FAULTS
+#define KESTRIN_FUZZ_KNOWN_FAULTS ""
+#endif
+
+inline const char *fault_name(Fault f) {
+    switch (f) {
+        case Fault::kHashName: return "hash-name";
+        case Fault::kEmptyNameWalk: return "empty-name-walk";
+        case Fault::kFoldAfterBlank: return "fold-after-blank";
+        case Fault::kEmptyBase64: return "empty-base64";
+        case Fault::kNulInFile: return "nul-in-file";
+        case Fault::kEmptyRecordInSet: return "empty-record-in-set";
+    }
+    return "";
+}
+
+inline bool list_has(std::string_view list, std::string_view name) {
+    while (!list.empty()) {
+        const size_t cut = list.find_first_of(",;");
+        const std::string_view item = list.substr(0, cut);
+        if (item == name || item == "all") return true;
+        if (cut == std::string_view::npos) break;
+        list.remove_prefix(cut + 1);
+    }
+    return false;
+}
+
+inline bool check(Fault f) {
+    const char *extra = std::getenv("KESTRIN_FUZZ_CHECKS");
+    if (extra && list_has(extra, fault_name(f))) return true;
+    return !list_has(KESTRIN_FUZZ_KNOWN_FAULTS, fault_name(f));
+}
+
+// ---- codec kernels ----------------------------------------------------------
+// Every base64 kernel this CPU can run, with its name. This is the only
+// place that knows how a kernel is chosen explicitly.
+struct Base64Kernel {
+    const char *name;
+    kestrin::base64::GroupEncoder encode;
+    kestrin::base64::BulkDecoder decode;
+};
+inline std::vector<Base64Kernel> base64_kernels() {
+    std::vector<Base64Kernel> k{{"portable", kestrin::base64::encode_groups_portable,
+                                 kestrin::base64::decode_bulk_portable}};
+    if (kestrin::cpu::has_avx2())
+        k.push_back({"avx2", kestrin::base64::encode_groups_avx2, kestrin::base64::decode_bulk_avx2});
+    return k;
+}
+
+// ---- LDIF file references -----------------------------------------------------
+// While fuzzing, no file named by a reference may be opened. With the
+// library's switch the references are turned off once; without it, a text
+// that could hold a reference (":<", or ";binary" in a name, also across
+// folds and carriage returns) is not handed to a parser that would follow it.
+#if KESTRIN_FUZZ_HAVE_FILE_REFERENCE_SWITCH
+inline constexpr bool kReferencesOff = true;
+inline void turn_off_file_references() { ldif_set_file_references(0); }
+#else
+inline constexpr bool kReferencesOff = false;
+inline void turn_off_file_references() {}
+#endif
+
+inline bool may_reference_files(std::string_view text) {
+    if (kReferencesOff) return false;
+    std::string squeezed;  // folds and CRs only ever take out these bytes
+    for (char c : text)
+        if (c != '\n' && c != '\r' && c != ' ') squeezed += c;
+    return squeezed.find(":<") != std::string::npos || squeezed.find(";binary") != std::string::npos;
+}
+
+// ---- set-up ---------------------------------------------------------------------
+
+inline void setup() {
+    static const bool done = [] {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        turn_off_file_references();
+        return true;
+    }();
+    (void)done;
+}
+
+// ---- input helpers ---------------------------------------------------------------
+
+// A NUL-terminated copy of the input (the readers stop at its first NUL).
+inline std::string as_text(const uint8_t *data, size_t size) {
+    return std::string(reinterpret_cast<const char *>(data), size);
+}
+inline std::string_view until_nul(const std::string &s) { return std::string_view(s.c_str()); }
+
+// A read-only stream over bytes (NULL for no bytes).
+inline FILE *memory_stream(std::string &bytes) {
+    if (bytes.empty()) return nullptr;
+    return fmemopen(bytes.data(), bytes.size(), "r");
+}
+
+// A file in memory, named by a path the loaders can open; closed on scope exit.
+class MemoryFile {
+public:
+    explicit MemoryFile(std::string_view bytes) {
+        fd_ = memfd_create("kestrin-fuzz", MFD_CLOEXEC);
+        if (fd_ < 0) fail(__FILE__, __LINE__, "memfd_create");
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) fail(__FILE__, __LINE__, "write to memfd");
+            done += static_cast<size_t>(n);
+        }
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    ~MemoryFile() { close(fd_); }
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+    const char *path() const { return path_.c_str(); }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// ---- records and lists as values ----------------------------------------------------
+
+using Pairs = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+// The entries of a record (slot 1 on when slot 0 is a header).
+inline Pairs entries(ekva_pair **record) {
+    Pairs out;
+    if (!record) return out;
+    int cap = 0, mode = 0;
+    ekva_pair **p = record;
+    if (*p && (*p)->key && ekva_parse_header((*p)->key, &cap, &mode)) ++p;
+    for (; *p; ++p) {
+        std::optional<std::string> v;
+        if ((*p)->value) v = std::string((*p)->value);
+        out.emplace_back((*p)->key ? (*p)->key : "", v);
+    }
+    return out;
+}
+
+inline std::vector<std::string> strings(char **list) {
+    std::vector<std::string> out;
+    for (char **p = list; p && *p; ++p) out.emplace_back(*p);
+    return out;
+}
+
+// ---- reference base64 (RFC 4648, as base64.h documents it) ---------------------------
+
+inline int b64_value(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+inline bool b64_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline std::string ref_b64_encode(std::string_view bytes) {
+    static const char a[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    uint32_t acc = 0;
+    int bits = 0;
+    for (unsigned char c : bytes) {
+        acc = acc << 8 | c;
+        bits += 8;
+        while (bits >= 6) {
+            bits -= 6;
+            out += a[(acc >> bits) & 63];
+        }
+    }
+    if (bits > 0) out += a[(acc << (6 - bits)) & 63];
+    while (out.size() % 4) out += '=';
+    return out;
+}
+
+struct RefDecoded {
+    bool ok = false;         // valid alphabet, grouping and padding
+    bool zero_bits = true;   // the unused bits before the padding are zero
+    bool partial = false;    // the text ends in a padded group
+    std::string bytes;
+};
+
+inline RefDecoded ref_b64_decode(std::string_view text) {
+    RefDecoded r;
+    std::string sym;
+    size_t pads = 0;
+    for (char c : text) {
+        if (b64_space(c)) continue;
+        if (c == '=') {
+            ++pads;
+            continue;
+        }
+        if (pads > 0 || b64_value(static_cast<unsigned char>(c)) < 0) return r;  // data after padding, bad byte
+        sym += c;
+    }
+    const size_t rem = sym.size() % 4;
+    if (!((rem == 0 && pads == 0) || (rem == 2 && pads == 2) || (rem == 3 && pads == 1))) return r;
+    uint32_t acc = 0;
+    int bits = 0;
+    for (char c : sym) {
+        acc = acc << 6 | static_cast<uint32_t>(b64_value(static_cast<unsigned char>(c)));
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            r.bytes += static_cast<char>((acc >> bits) & 0xFF);
+        }
+    }
+    r.zero_bits = bits == 0 || (acc & ((1u << bits) - 1)) == 0;
+    r.partial = rem != 0;
+    r.ok = true;
+    return r;
+}
+
+// ---- reference LDIF ---------------------------------------------------------------------
+// The line forms, folding and entry rules as ldif.h and RFC 2849 state them.
+
+// One logical line of a NUL-terminated text: its physical lines joined (each
+// LF and the space after it taken out) and where the next line starts. A
+// line continues when the next physical line begins with a space; with the
+// fold-after-blank check an empty line is never continued.
+struct RefLine {
+    std::string joined;
+    size_t next;
+};
+inline RefLine ref_logical_line(std::string_view text, size_t pos) {
+    RefLine r{"", pos};
+    bool first = true;
+    for (;;) {
+        const size_t lf = text.find('\n', pos);
+        if (lf == std::string_view::npos) {
+            r.joined.append(text.substr(pos));
+            r.next = text.size();
+            return r;
+        }
+        r.joined.append(text.substr(pos, lf - pos));
+        const bool empty_first = first && lf == pos;
+        first = false;
+        if (lf + 1 < text.size() && text[lf + 1] == ' ' && !(empty_first && check(Fault::kFoldAfterBlank))) {
+            pos = lf + 2;
+            continue;
+        }
+        r.next = lf + 1;
+        return r;
+    }
+}
+
+struct RefParsed {
+    bool ok = false;
+    std::string name, value;
+    bool binary = false;
+    bool file = false;  // a file reference (its bytes are "" with references off)
+};
+
+// A joined logical line split as ldif_parse_line documents it.
+inline RefParsed ref_parse_joined(std::string line) {
+    RefParsed r;
+    std::erase(line, '\r');
+    r.ok = true;
+    if (line.empty()) return r;
+    if (line[0] == '#') {
+        r.name = r.value = "#";
+        return r;
+    }
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+        r.name = line;
+        return r;
+    }
+    r.name = line.substr(0, colon);
+    size_t pos = colon + 1;
+    enum { kPlain, kBase64, kFile } form = kPlain;
+    if (pos < line.size() && line[pos] == ':') {
+        form = kBase64;
+        ++pos;
+    } else if (pos < line.size() && line[pos] == '<') {
+        form = kFile;
+        ++pos;
+    } else if (r.name.find(";binary") != std::string::npos) {
+        form = kFile;
+    }
+    if (pos < line.size()) ++pos;  // one byte after the marker
+    const std::string text = line.substr(pos);
+    r.binary = form != kPlain;
+    if (form == kPlain) {
+        r.value = text;
+    } else if (form == kFile) {
+        r.file = true;  // never followed here
+    } else {
+        const RefDecoded d = ref_b64_decode(text);
+        const bool empty_text = text.empty();
+        if (empty_text && check(Fault::kEmptyBase64)) return r;  // the empty value
+        if (!d.ok || !d.zero_bits || d.bytes.empty()) r.ok = false;
+        r.value = d.bytes;
+    }
+    return r;
+}
+
+// Whether a base64 line holds only whitespace after its marker: how such a
+// line reads is left open here (neither form is checked).
+inline bool blank_base64(const std::string &joined) {
+    std::string line = joined;
+    std::erase(line, '\r');
+    if (line.empty() || line[0] == '#') return false;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon + 1 >= line.size() || line[colon + 1] != ':') return false;
+    std::string_view rest = std::string_view(line).substr(colon + 2);
+    if (rest.empty()) return false;
+    rest.remove_prefix(1);
+    if (rest.empty()) return false;
+    for (char c : rest)
+        if (!b64_space(c)) return false;
+    return true;
+}
+
+// The lines of an entry as ldif_next_entry delivers it, and entry cutting.
+inline bool ref_is_dn(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
+
+inline std::string ref_entry_line(std::string joined) {
+    if (!joined.empty() && joined.back() == '\r') joined.pop_back();
+    return joined;
+}
+
+struct RefEntry {
+    bool end = false;        // the text was at its end
+    bool has_entry = false;  // false: a blank line came before any dn: line
+    std::string text;
+    size_t next = 0;
+};
+inline RefEntry ref_next_entry(std::string_view text, size_t pos) {
+    RefEntry r;
+    if (pos >= text.size()) {
+        r.end = true;
+        return r;
+    }
+    while (pos < text.size()) {
+        const RefLine l = ref_logical_line(text, pos);
+        const std::string line = ref_entry_line(l.joined);
+        pos = l.next;
+        if (line.empty()) break;
+        if (!r.has_entry && !ref_is_dn(line)) continue;
+        r.has_entry = true;
+        r.text += line;
+        r.text += '\n';
+    }
+    r.next = pos;
+    return r;
+}
+
+// ldif2ekva over a text, as ldif.h documents it. nullopt: the first line
+// cannot be parsed.
+inline std::optional<Pairs> ref_ldif2ekva(std::string_view text) {
+    Pairs out;
+    size_t pos = 0;
+    bool first = true;
+    if (text.empty()) return std::nullopt;
+    while (pos < text.size()) {
+        const RefLine l = ref_logical_line(text, pos);
+        pos = l.next;
+        const RefParsed p = ref_parse_joined(l.joined);
+        if (!p.ok) {
+            if (first) return std::nullopt;
+            break;
+        }
+        first = false;
+        if (p.name.empty()) continue;
+        if (!p.binary) {
+            out.emplace_back(p.name, p.value);
+        } else if (!p.value.empty()) {
+            out.emplace_back(p.name + ";binary", ref_b64_encode(p.value));
+        }
+    }
+    return out;
+}
+
+// The text of a value as the LDIF writer takes it.
+inline bool ref_safe(std::string_view v, bool high_ok) {
+    if (v.empty()) return true;
+    if (v[0] == ' ' || v[0] == ':' || v[0] == '<') return false;
+    for (unsigned char c : v)
+        if (c == '\n' || c == '\r' || (c >= 0x80 && !high_ok)) return false;
+    return true;
+}
+
+inline std::string ref_fold(std::string_view unfolded) {
+    std::string out;
+    size_t col = 0, next_fold = 77;
+    for (char c : unfolded) {
+        if (col == next_fold) {
+            out += "\n ";
+            next_fold += 76;
+        }
+        out += c;
+        ++col;
+    }
+    out += '\n';
+    return out;
+}
+
+inline bool ref_name_refused(std::string_view name) {
+    if (name[0] == ' ' || name.find_first_of("\n\r:") != std::string_view::npos) return true;
+    return name[0] == '#' && check(Fault::kHashName);
+}
+
+// The line ldif_write_attr appends, or nullopt when it refuses the name.
+// value points at value_size bytes followed by a NUL (or is NULL).
+inline std::optional<std::string> ref_write_attr(const char *name, const char *value, size_t value_size,
+                                                 int value_len, int mode, bool *encoded = nullptr) {
+    (void)value_size;
+    const std::string_view full = name ? name : "";
+    if (full.empty()) return std::string("\n");
+    if (ref_name_refused(full)) return std::nullopt;
+    std::string bytes;
+    bool base64 = false;
+    const size_t len = value_len > 0 ? static_cast<size_t>(value_len) : 0;
+    if (!value) {
+        base64 = mode == LDIF_ENC_BASE64;
+    } else if (mode == LDIF_ENC_BASE64) {
+        bytes.assign(value, len);
+        base64 = true;
+    } else if (mode == LDIF_ENC_URL) {
+        bytes = value;
+    } else if (len > 0 && std::memchr(value, '\0', len)) {
+        bytes.assign(value, len);
+        base64 = true;
+    } else {
+        bytes = value;
+        base64 = !ref_safe(bytes, mode == LDIF_ENC_AUTO8);
+    }
+    if (encoded) *encoded = base64;
+    std::string printed(full);
+    std::string sep = base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": ";
+    if (full.find(";binary") != std::string_view::npos) {
+        printed = full.substr(0, full.find(';'));
+        sep = ":: ";
+    } else if (full.find(";filename") != std::string_view::npos) {
+        printed = full.substr(0, full.find(';'));
+        sep = ":< ";
+    }
+    return ref_fold(printed + sep + (base64 ? ref_b64_encode(bytes) : bytes));
+}
+
+}  // namespace fuzz
+
+namespace fuzz {
+
+// ekva2ldif as ldif.h documents it: the dn first (AUTO8), then every other
+// entry with a value (AUTO), dn keys not again; lines that cannot be written
+// left out.
+inline std::string ref_ekva2ldif(const Pairs &pairs) {
+    std::optional<std::string> dn;
+    for (const auto &[k, v] : pairs)
+        if (strcasecmp(k.c_str(), "dn") == 0) {
+            dn = v;  // the first match decides, also when it has no value
+            break;
+        }
+    std::string out;
+    auto put = [&out](const std::string &k, const std::string &v, int mode) {
+        const auto line = ref_write_attr(k.c_str(), v.c_str(), v.size(), static_cast<int>(v.size()), mode);
+        if (line) out += *line;
+    };
+    if (dn) put("dn", *dn, LDIF_ENC_AUTO8);
+    for (const auto &[k, v] : pairs) {
+        if (dn && strcasecmp(k.c_str(), "dn") == 0) continue;
+        if (!v) continue;
+        put(k, *v, LDIF_ENC_AUTO);
+    }
+    return out;
+}
+
+// What reading ekva2ldif's text gives for a record whose keys are plain
+// names (or "name;binary" over canonical base64): each value comes back
+// under its key, or as "key;binary" with its base64 when it was not safe as
+// text. nullopt when the record is outside that class or a disabled check
+// decides it.
+inline std::optional<Pairs> ref_round_trip(const Pairs &pairs) {
+    std::optional<std::string> dn;
+    for (const auto &[k, v] : pairs)
+        if (strcasecmp(k.c_str(), "dn") == 0) {
+            dn = v;
+            break;
+        }
+    Pairs out;
+    bool ok = true;
+    auto take = [&](const std::string &k, const std::string &v, bool high_ok) {
+        if (k.empty() || k[0] == ' ' || k.find_first_of("\n\r:") != std::string::npos) return;  // not written
+        if (k[0] == '#') {
+            if (!check(Fault::kHashName)) ok = false;
+            return;  // refused
+        }
+        const size_t semi = k.find(';');
+        if (semi == std::string::npos) {
+            if (ref_safe(v, high_ok))
+                out.emplace_back(k, v);
+            else
+                out.emplace_back(k + ";binary", ref_b64_encode(v));
+            return;
+        }
+        if (semi == 0 || k.substr(semi) != ";binary" || !ref_safe(v, high_ok)) {
+            ok = false;
+            return;
+        }
+        const RefDecoded d = ref_b64_decode(v);
+        if (!d.ok || !d.zero_bits || ref_b64_encode(d.bytes) != v) {
+            ok = false;
+            return;
+        }
+        if (v.empty()) {
+            if (!check(Fault::kEmptyBase64)) ok = false;
+            return;  // the empty value: no pair
+        }
+        out.emplace_back(k, v);
+    };
+    if (dn) take("dn", *dn, true);
+    for (const auto &[k, v] : pairs) {
+        if (dn && strcasecmp(k.c_str(), "dn") == 0) continue;
+        if (v) take(k, *v, false);
+    }
+    if (!ok) return std::nullopt;
+    return out;
+}
+
+// Reference entry queries: the lines up to the first blank one (or, while
+// the empty-name-walk fault is open, up to the first empty name).
+struct RefQueryLine {
+    std::string name, value;
+};
+// nullopt: the first line cannot be parsed. unsure: a line whose reading is
+// left open was met.
+inline std::optional<std::vector<RefQueryLine>> ref_query_lines(std::string_view text, bool &unsure) {
+    std::vector<RefQueryLine> out;
+    unsure = false;
+    size_t pos = 0;
+    bool first = true;
+    if (text.empty()) return std::nullopt;
+    while (pos < text.size()) {
+        const RefLine l = ref_logical_line(text, pos);
+        pos = l.next;
+        if (check(Fault::kEmptyBase64) && blank_base64(l.joined)) {
+            unsure = true;
+            break;
+        }
+        const RefParsed p = ref_parse_joined(l.joined);
+        if (!p.ok) {
+            if (first) return std::nullopt;
+            break;
+        }
+        first = false;
+        std::string bare = l.joined;
+        std::erase(bare, '\r');
+        if (bare.empty()) break;  // the blank line
+        if (p.name.empty() && !check(Fault::kEmptyNameWalk)) break;
+        out.push_back({p.name, p.value});
+    }
+    return out;
+}
+
+}  // namespace fuzz
+
+namespace fuzz {
+
+// Whether any logical line is a base64 form holding only whitespace (its
+// reading is left open once the empty value reads).
+inline bool has_blank_base64(std::string_view text) {
+    if (!check(Fault::kEmptyBase64)) return false;
+    for (size_t pos = 0; pos < text.size();) {
+        const RefLine l = ref_logical_line(text, pos);
+        if (blank_base64(l.joined)) return true;
+        pos = l.next;
+    }
+    return false;
+}
+
+// A record's header is an EKVA_MULTI header whose capacity holds its entries.
+inline bool multi_header(ekva_pair **record) {
+    int cap = 0, mode = 0;
+    return record && record[0] && record[0]->key && ekva_parse_header(record[0]->key, &cap, &mode) &&
+           mode == EKVA_MULTI && cap >= ekva_count(record);
+}
+
+}  // namespace fuzz
+
+namespace fuzz {
+
+// A delimited line read as csv.h documents it.
+inline std::vector<std::string> ref_csv_parse(std::string_view line, char sep) {
+    std::vector<std::string> out;
+    std::string field;
+    size_t k = 0;
+    const size_t n = line.size();
+    auto lf_pair = [&](size_t i) { return line[i] == '\\' && i + 1 < n && line[i + 1] == 'n' && i > 0 && line[i - 1] != '\\'; };
+    for (;;) {
+        field.clear();
+        if (k < n && line[k] == '"') {  // quoted
+            ++k;
+            bool closed = false;
+            while (k < n) {
+                if (lf_pair(k)) {
+                    field += '\n';
+                    k += 2;
+                } else if (line[k] == '"' && k + 1 < n && line[k + 1] == '"') {
+                    field += '"';
+                    k += 2;
+                } else if (line[k] == '"' && k + 1 < n && line[k + 1] == sep) {
+                    k += 2;
+                    closed = true;
+                    break;
+                } else if (line[k] == '"' && k + 1 == n) {
+                    k += 1;
+                    break;
+                } else {
+                    field += line[k++];
+                }
+            }
+            out.push_back(field);
+            if (!closed) return out;
+            continue;
+        }
+        while (k < n && line[k] != sep) {
+            if (lf_pair(k)) {
+                field += '\n';
+                k += 2;
+            } else {
+                field += line[k++];
+            }
+        }
+        out.push_back(field);
+        if (k >= n) return out;
+        ++k;  // the separator
+    }
+}
+
+// The words of a line as stream_read_words documents them (the line taken
+// up to its first NUL); nullopt for a blank line or one that begins with '#'.
+inline std::optional<std::vector<std::string>> ref_words(std::string_view line) {
+    line = line.substr(0, line.find('\0'));
+    if (line.empty() || line[0] == '#') return std::nullopt;
+    line = line.substr(0, line.find('#'));
+    std::vector<std::string> out;
+    std::string word;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const bool blank = line[i] == ' ' || line[i] == '\t';
+        if (!blank) {
+            word += line[i];
+            continue;
+        }
+        if (i == 0 || !(line[i - 1] == ' ' || line[i - 1] == '\t')) out.push_back(word);
+        word.clear();
+    }
+    out.push_back(word);
+    return out;
+}
+
+}  // namespace fuzz
