@@ -44,7 +44,8 @@ typedef enum ldif_encoding {
  *   line (one line feed). ";binary" anywhere in it prints the name up to its
  *   first ';' with "::"; else ";filename" prints it up to its first ';' with
  *   ":<". A name holding a line feed, a carriage return or a colon, or
- *   beginning with a space, is refused.
+ *   beginning with a space or a '#' (it would read back as a comment), is
+ *   refused.
  *   value/value_len/mode: modes AUTO, AUTO8, GUESS (and unknown modes) take
  *   the value as text up to its first NUL and write it plain unless it begins
  *   with a space, ':' or '<', or holds a line feed or carriage return, or

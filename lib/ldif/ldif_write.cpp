@@ -21,9 +21,10 @@ constexpr size_t kNextLines = 76;   // value characters per continuation line
 constexpr size_t kChunkBytes = 49152;  // base64 is encoded in pieces of this many bytes
 constexpr size_t kChunkChars = kChunkBytes / 3 * 4;
 
-// A name that would break the line structure or be read back as another name.
+// A name that would break the line structure or be read back as another name;
+// a line beginning with '#' reads back as a comment, its value lost.
 bool name_refused(std::string_view name) {
-    return name.front() == ' ' || name.find_first_of("\n\r:") != std::string_view::npos;
+    return name.front() == ' ' || name.front() == '#' || name.find_first_of("\n\r:") != std::string_view::npos;
 }
 
 // Real readers strip a tab, vertical tab or form feed after the colon as they

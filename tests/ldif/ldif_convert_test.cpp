@@ -160,6 +160,7 @@ TEST(Ekva2Ldif, WithoutDnAndWithRefusedKeys) {
     Record rec(ekva_create(2));
     ekva_add(&rec.r, "cn", "a", EKVA_MULTI);
     ekva_add(&rec.r, "bad:key", "v", EKVA_MULTI);  // the writer refuses it: left out
+    ekva_add(&rec.r, "#cn", "v", EKVA_MULTI);      // would read back as a comment: left out
     ekva_add(&rec.r, "sn", "b", EKVA_MULTI);
     char *text = ekva2ldif(rec.r);
     EXPECT_STREQ(text, "cn: a\nsn: b\n");

@@ -115,7 +115,8 @@ TEST(LdifWrite, NulInsideTheLengthForcesBase64OverAllBytes) {
 }
 
 TEST(LdifWrite, NamesThatWouldCorruptTheLdifAreRefused) {
-    for (const char *name : {"c\nn", "cn\r", "c:n", " cn", "cn:"}) {
+    // A name beginning with '#' would read back as a comment, its value lost.
+    for (const char *name : {"c\nn", "cn\r", "c:n", " cn", "cn:", "#cn", "#", "#cn;binary", "#x;filename"}) {
         char *buffer = static_cast<char *>(std::malloc(11));
         std::memcpy(buffer, "cn: hello\n", 11);
         int count = 10;
@@ -125,6 +126,8 @@ TEST(LdifWrite, NamesThatWouldCorruptTheLdifAreRefused) {
         std::free(buffer);
     }
     EXPECT_EQ(write1("c n ", "v", LDIF_ENC_AUTO), "c n : v\n");  // inner and trailing spaces are fine
+    EXPECT_EQ(write1("c#n", "v", LDIF_ENC_AUTO), "c#n: v\n");    // a '#' further on is fine
+    EXPECT_EQ(write1("cn;#x", "v", LDIF_ENC_AUTO), "cn;#x: v\n");
 }
 
 TEST(LdifWrite, AppendsDirectlyAfterExistingText) {
@@ -272,6 +275,7 @@ TEST(LdifFwrite, WritesTheLineAndReturnsItsLength) {
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(ldif_fwrite_attr(stream, "cn", "hello", 5, LDIF_ENC_AUTO), 10);
     EXPECT_EQ(ldif_fwrite_attr(stream, "c:n", "hello", 5, LDIF_ENC_AUTO), 0);
+    EXPECT_EQ(ldif_fwrite_attr(stream, "#cn", "hello", 5, LDIF_ENC_AUTO), 0);
     EXPECT_EQ(ldif_fwrite_attr(stream, "", "x", 1, LDIF_ENC_AUTO), 1);
     std::fclose(stream);
     EXPECT_EQ(std::string(mem, size), "cn: hello\n\n");

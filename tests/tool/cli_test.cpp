@@ -218,6 +218,7 @@ TEST_F(Cli, InputFilesThatCannotSeek) {
 TEST_F(Cli, RefusedNameFailsTheWrite) {
     expect_run(run({"-a", "c:n", "-s", "v"}), "", "Failed to write ldif buffer\n", 1);
     expect_run(run({"-a", " cn", "-s", "v"}), "", "Failed to write ldif buffer\n", 1);
+    expect_run(run({"-a", "#cn", "-s", "v"}), "", "Failed to write ldif buffer\n", 1);  // a comment line
 }
 
 TEST_F(Cli, LargeBinaryValueRoundTrips) {
