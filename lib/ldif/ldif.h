@@ -165,9 +165,11 @@ int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *c
 
 /*
  * Entry queries: walk the lines of an entry text up to its first blank line
- * (comments and lines before dn: included), comparing each name with attr as
- * a whole, ASCII case ignored. length is not needed. When the first line
- * cannot be parsed, a message names the operation on stderr
+ * (an empty line or a lone CR before the LF; comments and lines before dn:
+ * included, a line with an empty name such as ": x" passed over; a line that
+ * cannot be parsed ends the walk), comparing each name with attr as a whole,
+ * ASCII case ignored. length is not needed. When the text is empty or its
+ * first line cannot be parsed, a message names the operation on stderr
  * ("ldif_entry_count_attr: failed to parse ldif buffer\n", or
  * "ldif_entry_get_attr: ..." for the other two) and the result is empty.
  *   ldif_entry_count_attr: the number of matching lines.

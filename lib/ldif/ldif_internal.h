@@ -20,6 +20,12 @@ struct Extent {
 };
 Extent logical_line(const char *cursor);
 
+// A blank line: nothing, or only the CR of a CR LF, before its LF (or the
+// end of the text). It ends an entry.
+inline bool is_blank(const Extent &e) {
+    return e.end == e.begin || (e.end == e.begin + 1 && *e.begin == '\r');
+}
+
 struct Line {
     std::string_view name;
     std::string_view value;  // text of a plain line, else bytes (may hold NULs)
@@ -42,6 +48,8 @@ enum class Parsed { kLine, kEnd, kFailed };
 // kFailed: a base64 value that is malformed or decodes to nothing, or no
 // memory.
 Parsed parse_line(const char *cursor, Workspace &ws, Line &line, const char **next);
+// The same for a line already found with logical_line.
+Parsed parse_extent(const Extent &extent, Workspace &ws, Line &line);
 // The same for a logical line whose folds are already joined (CRs may remain).
 Parsed parse_joined(std::string_view line, Workspace &ws, Line &out);
 

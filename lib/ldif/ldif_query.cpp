@@ -21,21 +21,28 @@ bool same_name(std::string_view name, const char *attr) {
 }
 
 // Walks the lines up to the first blank line, calling visit(line) for each
-// until it returns false. False when the first line cannot be parsed (the
+// line with a name until it returns false; a line with an empty name (": x",
+// or one of CRs only) is passed over. A line that cannot be parsed ends the
+// walk. False when the text is empty or its first line cannot be parsed (the
 // operation's message has been written then).
 template <class Visit>
 bool walk(const char *entry, const char *message, Visit visit) {
     Workspace ws;
     Line line;
-    const char *cursor = entry;
-    Parsed parsed = parse_line(cursor, ws, line, &cursor);
-    if (parsed != Parsed::kLine) {
-        kestrin::message("%s", message);
-        return false;
+    bool first = true;
+    for (const char *cursor = entry; cursor && *cursor; first = false) {
+        const Extent e = logical_line(cursor);
+        if (is_blank(e)) return true;
+        if (parse_extent(e, ws, line) != Parsed::kLine) {
+            if (!first) return true;
+            break;
+        }
+        cursor = e.next;
+        if (!line.name.empty() && !visit(line)) return true;
     }
-    for (; parsed == Parsed::kLine; parsed = parse_line(cursor, ws, line, &cursor))
-        if (line.name.empty() || !visit(line)) break;
-    return true;
+    if (!first) return true;  // walked to the end of the text
+    kestrin::message("%s", message);
+    return false;
 }
 
 constexpr char kCountMessage[] = "ldif_entry_count_attr: failed to parse ldif buffer\n";

@@ -80,8 +80,6 @@ Extent logical_line(const char *cursor) {
     }
 }
 
-namespace {
-
 Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));
     if (e.has_folds) {
@@ -90,8 +88,6 @@ Parsed parse_extent(const Extent &e, Workspace &ws, Line &out) {
     }
     return parse_joined(line, ws, out);
 }
-
-}  // namespace
 
 Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **next) {
     if (!cursor || !*cursor) return Parsed::kEnd;

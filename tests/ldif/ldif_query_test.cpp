@@ -61,6 +61,20 @@ TEST(EntryQueries, StopAtTheFirstBlankLine) {
     // Lines before dn: and comments count too; a bad later line ends the walk.
     EXPECT_EQ(ldif_entry_count_attr("# x\ncn: 0\ndn: a\ncn: 1\nz:: !!\ncn: 2\n", 0, "cn"), 2);
     EXPECT_EQ(ldif_entry_count_attr("# x\n", 0, "#"), 1);
+    // A CR LF blank line ends it too.
+    EXPECT_EQ(ldif_entry_count_attr("dn: a\r\ncn: 1\r\n\r\ncn: 2\r\n", 0, "cn"), 1);
+}
+
+// A line with an empty name is not a blank line: the walk goes on past it,
+// as ldif2ekva reads on past it.
+TEST(EntryQueries, LinesWithAnEmptyNameArePassedOver) {
+    const char *entry = "dn: a\n: x\ncn: b\n:: AAEC\n\r\r\ncn: c\n";
+    EXPECT_EQ(ldif_entry_count_attr(entry, 0, "cn"), 2);
+    EXPECT_EQ(get(entry, "cn", 1), (std::pair<int, std::string>{1, "b"}));
+    EXPECT_EQ(get(entry, "cn", 2), (std::pair<int, std::string>{1, "c"}));
+    EXPECT_EQ(values(entry, "cn"), (std::pair<int, V>{2, {"b", "c"}}));
+    EXPECT_EQ(ldif_entry_count_attr(entry, 0, ""), 0);  // nameless lines never match
+    EXPECT_EQ(ldif_entry_count_attr(": x\ncn: b\n", 0, "cn"), 1);
 }
 
 TEST(EntryQueries, MessagesForAnUnparsableStart) {
