@@ -74,7 +74,8 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
 
 /*
  * ldif_parse_line: reads the logical line at cursor (continuation lines that
- * begin with a blank are joined; every CR is left out) and splits it:
+ * begin with a blank are joined, but an empty line, or one of CRs only, is
+ * never continued; every CR is left out) and splits it:
  *   empty line       -> name "", value "", length 0
  *   "#..." comment   -> name "#", value "#", length 1
  *   name: text       -> the text (one byte after the colon is skipped)
@@ -115,9 +116,12 @@ int ldif_set_file_references(int allow) KESTRIN_NOEXCEPT;
 /*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
  * "dn:" line are skipped, the entry runs to the next blank line (consumed) or
- * the end of the text. Folded lines are joined, one CR before a line's end is
- * removed, and every line of the entry text ends in a LF. length is not
- * needed (the text is NUL-terminated).
+ * the end of the text. A blank line is an empty line or a lone CR before the
+ * LF. Folded lines are joined (as ldif_parse_line joins them: a line after a
+ * blank line is never a continuation), one CR before a line's end is
+ * removed, and every line of the entry text ends in a LF; the entry text
+ * reads as the source does. length is not needed (the text is
+ * NUL-terminated).
  * Returns the cursor after the consumed lines with *entry (free it) and
  * *entry_len set; or the cursor with *entry NULL and *entry_len 0 when a
  * blank line came before any dn: line; or NULL at the end of the text or

@@ -70,14 +70,14 @@ ekva_pair **to_record_or_null(const char *text) {
     return guarded<ekva_pair **>(nullptr, [&] { return to_record(text); });
 }
 
-// The position just after the last blank line of buffer whose following byte
-// is known (a blank line followed by a blank is a fold, not a blank line),
-// searching no earlier than needed; 0 when there is none.
+// The position just after the last blank line of buffer that ends at or
+// after new_from (a blank line is never continued, so what follows it does
+// not matter); 0 when there is none. Position 0 starts a line.
 size_t last_entry_boundary(std::string_view buffer, size_t new_from) {
-    const size_t from = new_from > 3 ? new_from - 3 : 0;
-    for (size_t i = buffer.size(); i-- > from + 1;) {
-        if (buffer[i] != '\n' || i + 1 >= buffer.size() || buffer[i + 1] == ' ') continue;
-        // buffer[i] ends a logical line; is that line empty ("" or "\r")?
+    for (size_t i = buffer.size(); i-- > std::max<size_t>(new_from, 1);) {
+        if (buffer[i] != '\n') continue;
+        // buffer[i] ends a line; is that line empty ("" or "\r")? An LF
+        // before it ends a line too, as the byte after that LF is no blank.
         if (buffer[i - 1] == '\n') return i + 1;
         if (buffer[i - 1] == '\r' && i >= 2 && buffer[i - 2] == '\n') return i + 1;
     }

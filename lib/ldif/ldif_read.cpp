@@ -57,6 +57,13 @@ bool decode_base64(std::string_view text, std::string &out) {
     return true;
 }
 
+// Whether [begin, end) holds a character other than CR.
+bool holds_text(const char *begin, const char *end) {
+    for (; begin < end; ++begin)
+        if (*begin != '\r') return true;
+    return false;
+}
+
 }  // namespace
 
 Extent logical_line(const char *cursor) {
@@ -69,12 +76,15 @@ Extent logical_line(const char *cursor) {
             e.next = e.end;
             return e;
         }
-        if (lf[1] == ' ') {  // a fold: the line goes on after the blank
+        e.end = lf;
+        // A fold: the line goes on after the blank. Folding never comes
+        // before a line's first character, so an empty line is never
+        // continued; nor is a line of CRs only, which reads as empty.
+        if (lf[1] == ' ' && (e.has_folds || holds_text(cursor, lf))) {
             e.has_folds = true;
             p = lf + 2;
             continue;
         }
-        e.end = lf;
         e.next = lf + 1;
         return e;
     }

@@ -134,6 +134,106 @@ TEST_F(ConvertFiles, FileLoaders) {
     EXPECT_EQ(ldif_file2ekva_set_append(&missing.s, dir.c_str(), nullptr, 7, &cap), 7);
 }
 
+// Each record as its pairs.
+std::vector<V> records(ekva_pair ***set) {
+    std::vector<V> out;
+    for (ekva_pair ***r = set; r && *r; ++r) out.push_back(pairs(*r));
+    return out;
+}
+
+// What the set loaders are defined to give: each entry ldif_next_entry cuts,
+// converted by ldif2ekva, kept when it yields a pair and passes the filter.
+std::vector<V> entry_by_entry(const std::string &text, const char *class_name) {
+    std::vector<V> out;
+    for (const char *cursor = text.c_str(); cursor && *cursor;) {
+        char *entry = nullptr;
+        int len = 0;
+        cursor = ldif_next_entry(cursor, 0, &entry, &len);
+        if (!entry) continue;
+        ekva_pair **record = ldif2ekva(entry, len);
+        std::free(entry);
+        const char *first_class = record ? ekva_get(record, "objectClass") : nullptr;
+        if (record && ekva_count(record) > 0 && (!class_name || !first_class || std::strcmp(first_class, class_name) == 0))
+            out.push_back(pairs(record));
+        ekva_free(record);
+    }
+    return out;
+}
+
+std::string escaped(const std::string &text) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    return out;
+}
+
+// Lines of generated texts: entry starts, every line form, comments, lines
+// with an empty name, blank lines, folds (also after blank lines and after
+// lines of CRs only), and lines that cannot be parsed.
+const char *const kLinePieces[] = {
+    "dn: cn=a", "dn: b", "dn:", "DN: c", "d", " n: folded", "cn: x", "cn:: YWJj", "cn:: !!!!", "dn:: !!!!",
+    "objectClass: person", "objectClass: group", ": nameless", "# note", "", "", "", "\r", "\r\r", " y", "  y",
+    " ", " : z", "-", "version: 1", "sn:x", "cn: a\rb", "x\r"};
+
+std::string generated_text(std::mt19937 &rng) {
+    std::string text;
+    const int lines = static_cast<int>(rng() % 24);
+    for (int i = 0; i < lines; ++i) {
+        text += kLinePieces[rng() % std::size(kLinePieces)];
+        if (i + 1 < lines || rng() % 2) text += rng() % 4 ? "\n" : "\r\n";
+    }
+    return text;
+}
+
+// Every loader gives, for any text, exactly the records its entries give one
+// by one (ldif_next_entry, then ldif2ekva), with the same messages; so the
+// entry text ldif_next_entry delivers means what the source means.
+TEST_F(ConvertFiles, LoadersAgreeWithEntryByEntry) {
+    std::mt19937 rng(2849);
+    const std::string path = dir + "/generated.ldif";
+    for (int round = 0; round < 2000; ++round) {
+        const std::string text = generated_text(rng);
+        const char *class_name = round % 3 ? nullptr : "person";
+        testing::internal::CaptureStderr();
+        const std::vector<V> want = entry_by_entry(text, class_name);
+        const std::string want_messages = testing::internal::GetCapturedStderr();
+        file("generated.ldif", text);
+
+        Set fresh, from_file, appended, file_appended;
+        int capacity = 1, file_capacity = 1;
+        testing::internal::CaptureStderr();
+        const int n = ldif2ekva_set(&fresh.s, text.c_str(), class_name);
+        const int from_file_n = ldif_file2ekva_set(&from_file.s, path.c_str(), class_name);
+        int appended_n = ldif2ekva_set_append(&appended.s, "dn: first\n", nullptr, 0, &capacity);
+        appended_n = ldif2ekva_set_append(&appended.s, text.c_str(), class_name, appended_n, &capacity);
+        int file_appended_n = ldif2ekva_set_append(&file_appended.s, "dn: first\n", nullptr, 0, &file_capacity);
+        file_appended_n =
+            ldif_file2ekva_set_append(&file_appended.s, path.c_str(), class_name, file_appended_n, &file_capacity);
+        const std::string messages = testing::internal::GetCapturedStderr();
+
+        std::vector<V> with_first{V{"dn=first"}};
+        with_first.insert(with_first.end(), want.begin(), want.end());
+        ASSERT_EQ(records(fresh.s), want) << escaped(text);
+        ASSERT_EQ(n, static_cast<int>(want.size())) << escaped(text);
+        ASSERT_EQ(records(from_file.s), want) << escaped(text);
+        ASSERT_EQ(from_file_n, n) << escaped(text);
+        ASSERT_EQ(records(appended.s), with_first) << escaped(text);
+        ASSERT_EQ(appended_n, n + 1) << escaped(text);
+        ASSERT_EQ(records(file_appended.s), with_first) << escaped(text);
+        ASSERT_EQ(file_appended_n, n + 1) << escaped(text);
+        ASSERT_EQ(messages, want_messages + want_messages + want_messages + want_messages) << escaped(text);
+    }
+}
+
+// A blank line is never continued: a following line that begins with a space
+// is a line of its own, here junk before the next dn: line.
+TEST(Ldif2EkvaSet, ALineAfterABlankLineIsNoFold) {
+    const char *text = "dn: a\nc: x\n\n  y\n";
+    Set set;
+    EXPECT_EQ(ldif2ekva_set(&set.s, text, nullptr), 1);
+    EXPECT_EQ(records(set.s), (std::vector<V>{{"dn=a", "c=x"}}));
+    EXPECT_EQ(entry_by_entry(text, nullptr), (std::vector<V>{{"dn=a", "c=x"}}));
+}
+
 TEST(Ekva2Ldif, DnFirstThenRecordOrder) {
     Record rec(ekva_create_mode(4, EKVA_MULTI));
     ekva_add(&rec.r, "cn", "a", EKVA_MULTI);

@@ -61,6 +61,9 @@ TEST(EntryQueries, StopAtTheFirstBlankLine) {
     // Lines before dn: and comments count too; a bad later line ends the walk.
     EXPECT_EQ(ldif_entry_count_attr("# x\ncn: 0\ndn: a\ncn: 1\nz:: !!\ncn: 2\n", 0, "cn"), 2);
     EXPECT_EQ(ldif_entry_count_attr("# x\n", 0, "#"), 1);
+    // A blank line is never continued (into "y: 1"): what follows is past the end.
+    EXPECT_EQ(ldif_entry_count_attr("dn: a\n\n y: 1\n", 0, "y"), 0);
+    EXPECT_EQ(ldif_entry_count_attr("dn: a\r\n\r\n y: 1\n", 0, "y"), 0);
     // A CR LF blank line ends it too.
     EXPECT_EQ(ldif_entry_count_attr("dn: a\r\ncn: 1\r\n\r\ncn: 2\r\n", 0, "cn"), 1);
 }

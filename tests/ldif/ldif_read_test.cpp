@@ -76,7 +76,14 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"no colon here\n", "no colon here", "", 0, ""},
                     LineCase{"ref:< file:///nonexistent/kestrin\n", "ref", "", 1, ""},
                     LineCase{"c;binary: /nonexistent/kestrin\n", "c;binary", "", 1, ""},
-                    LineCase{"fold\n ed: v\n", "folded", "v", 0, ""}));
+                    LineCase{"fold\n ed: v\n", "folded", "v", 0, ""},
+                    // An empty line, or one of CRs only, is never continued.
+                    LineCase{"\n y\n", "", "", 0, " y\n"},
+                    LineCase{"\r\n y: 1\n", "", "", 0, " y: 1\n"},
+                    LineCase{"\r\r\n y\n", "", "", 0, " y\n"},
+                    LineCase{" y: 1\n", " y", "1", 0, ""},
+                    LineCase{"a\r\n y\n", "ay", "", 0, ""},
+                    LineCase{"a: 1\n \n y\n", "a", "1y", 0, ""}));
 
 TEST(ParseLineEnd, NullAndFailures) {
     char *name = nullptr, *value = nullptr;
@@ -192,6 +199,20 @@ TEST(NextEntry, BlankLinesPreambleFoldsAndCarriageReturns) {
     e = next_entry(e.next);  // "dn:" alone and "DN: y" start nothing
     EXPECT_EQ(e.text, "dn: z\nsn: q\n");
     EXPECT_EQ(next_entry(e.next).next, nullptr);
+}
+
+TEST(NextEntry, ABlankLineIsNeverContinued) {
+    const std::string text = "dn: a\nc: x\n\n  y\n";
+    Entry e = next_entry(text.c_str());
+    EXPECT_EQ(e.text, "dn: a\nc: x\n");
+    EXPECT_STREQ(e.next, "  y\n");
+    e = next_entry(e.next);  // a line before any dn: line
+    EXPECT_EQ(e.text, "(none)");
+    EXPECT_STREQ(e.next, "");
+    // A line of CRs only does not end the entry, and is not continued either.
+    e = next_entry("dn: a\n\r\r\n b: c\n\r\n y\n");
+    EXPECT_EQ(e.text, "dn: a\n\r\n b: c\n");
+    EXPECT_STREQ(e.next, " y\n");
 }
 
 TEST(NextEntry, EntriesWithoutBlankLineRunTogether) {
