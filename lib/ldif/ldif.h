@@ -79,7 +79,8 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
  *   empty line       -> name "", value "", length 0
  *   "#..." comment   -> name "#", value "#", length 1
  *   name: text       -> the text (one byte after the colon is skipped)
- *   name:: base64    -> the decoded bytes, *binary 1
+ *   name:: base64    -> the decoded bytes, *binary 1; nothing after the
+ *                       marker ("name:: " or "name::") is the empty value
  *   name:< reference -> the bytes of the file ("file://path" or a plain path),
  *                       *binary 1; an unreadable file gives "" and length 0
  *   name;binary: ref -> as name:<, the name keeps ";binary"
@@ -91,7 +92,8 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
  * NUL-terminated and lines of any length are read.
  * Returns the cursor after the line, or NULL at the end of the text (NULL
  * cursor or cursor on the NUL), for a base64 value that is malformed or
- * decodes to nothing, or when memory runs out; the out-parameters are then
+ * that decodes to nothing from a non-empty text (such as "=="), or when
+ * memory runs out; the out-parameters are then
  * not to be used (*binary is 0).
  */
 const char *ldif_parse_line(const char *cursor, int length, char **name,

@@ -45,8 +45,8 @@ enum class Parsed { kLine, kEnd, kFailed };
 // Parses the logical line at cursor. The views point into the text or into
 // ws and stay valid until the next call with the same workspace. On kLine
 // *next is the cursor after the line. kEnd: null cursor or at the NUL.
-// kFailed: a base64 value that is malformed or decodes to nothing, or no
-// memory.
+// kFailed: a base64 value that is malformed or decodes to nothing from a
+// non-empty text, or no memory.
 Parsed parse_line(const char *cursor, Workspace &ws, Line &line, const char **next);
 // The same for a line already found with logical_line.
 Parsed parse_extent(const Extent &extent, Workspace &ws, Line &line);

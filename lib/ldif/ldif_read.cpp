@@ -138,8 +138,9 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         if (form == kPlain) {
             out.value = text;
         } else if (form == kBase64) {
-            if (!decode_base64(text, ws.value)) return Parsed::kFailed;
-            out.value = ws.value;
+            // Nothing after the marker is the empty value, as it is written.
+            if (!text.empty() && !decode_base64(text, ws.value)) return Parsed::kFailed;
+            out.value = text.empty() ? std::string_view() : std::string_view(ws.value);
         } else {
             read_reference(text, ws.value);
             out.value = ws.value;

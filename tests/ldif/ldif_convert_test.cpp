@@ -65,6 +65,22 @@ TEST(Ldif2Ekva, FailedFirstLineIsReported) {
     EXPECT_EQ(pairs(rec.r), (V{"dn=a", "cn=b"}));
 }
 
+// An empty base64 value gives no pair, and the lines after it are read.
+TEST(Ldif2Ekva, EmptyBase64ValueGivesNoPair) {
+    Record rec(ldif2ekva("dn: a\nphoto:: \ncn: b\nphoto::\nsn: c\n", 0));
+    EXPECT_EQ(pairs(rec.r), (V{"dn=a", "cn=b", "sn=c"}));
+    // What ekva2ldif writes for an empty binary value reads back the same way.
+    Record empty(ekva_create_mode(3, EKVA_MULTI));
+    ekva_add(&empty.r, "dn", "x", EKVA_MULTI);
+    ekva_add(&empty.r, "photo;binary", "", EKVA_MULTI);
+    ekva_add(&empty.r, "cn", "y", EKVA_MULTI);
+    char *text = ekva2ldif(empty.r);
+    EXPECT_STREQ(text, "dn: x\nphoto:: \ncn: y\n");
+    Record back(ldif2ekva(text, 0));
+    std::free(text);
+    EXPECT_EQ(pairs(back.r), (V{"dn=x", "cn=y"}));
+}
+
 TEST_F(ConvertFiles, FileValuesBecomeBinaryPairs) {
     const std::string abc = file("abc", "abc"), empty = file("empty", "");
     Record rec(ldif2ekva(("dn: a\nphoto:< file://" + abc + "\nnone:< " + empty + "\nmissing:< " + dir +

@@ -44,6 +44,8 @@ TEST(EntryQueries, GetNth) {
     EXPECT_EQ(get(kEntry, "dn", 1), (std::pair<int, std::string>{4, "cn=a"}));
     EXPECT_EQ(get("dn: x\ndesc:\n", "desc", 1), (std::pair<int, std::string>{0, ""}));  // empty but present
     EXPECT_EQ(get("dn: x\nb:: AAEC\n", "b", 1), (std::pair<int, std::string>{3, std::string("\0\1\2", 3)}));
+    EXPECT_EQ(get("dn: x\nb:: \nb:: AAEC\n", "b", 2), (std::pair<int, std::string>{3, std::string("\0\1\2", 3)}));
+    EXPECT_EQ(get("dn: x\nb::\n", "b", 1), (std::pair<int, std::string>{0, ""}));  // the empty base64 value
 }
 
 TEST(EntryQueries, Values) {

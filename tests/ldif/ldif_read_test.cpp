@@ -69,6 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"\nrest", "", "", 0, "rest"},
                     LineCase{"data:: AAEC\n", "data", std::string("\0\1\2", 3), 1, ""},
                     LineCase{"data:: AA\n E C\n", "data", std::string("\0\1\2", 3), 1, ""},
+                    // Nothing after the marker: the empty value, as it is written.
+                    LineCase{"photo:: \nnext", "photo", "", 1, "next"},
+                    LineCase{"photo::\nnext", "photo", "", 1, "next"},
+                    LineCase{"photo:: \r\n", "photo", "", 1, ""},
+                    LineCase{"photo::", "photo", "", 1, ""},
                     LineCase{"a: b:c\n", "a", "b:c", 0, ""},
                     LineCase{"last: line", "last", "line", 0, ""},
                     LineCase{"CN;lang-de: x\n", "CN;lang-de", "x", 0, ""},
@@ -91,9 +96,9 @@ TEST(ParseLineEnd, NullAndFailures) {
     EXPECT_EQ(ldif_parse_line(nullptr, 0, &name, &value, &len, &binary), nullptr);
     EXPECT_EQ(ldif_parse_line("", 0, &name, &value, &len, &binary), nullptr);
     EXPECT_EQ(binary, 0);
-    EXPECT_FALSE(parse("data:: \n").ok);       // decodes to nothing
+    EXPECT_FALSE(parse("data:: ==\n").ok);     // decodes to nothing
     EXPECT_FALSE(parse("data:: QR=x\n").ok);   // malformed
-    EXPECT_FALSE(parse("data::\n").ok);
+    EXPECT_FALSE(parse("data::  \n").ok);      // a blank is no base64
     // The last line has no line break: the cursor stands on the NUL, and the
     // next call ends the walk.
     const std::string text = "a: 1";
