@@ -21,7 +21,7 @@
  *     ekva_set_find_nth, ekva_set_count, ekva_to_kv_text and ekva2ldif
  *     (ldif.h; its dn is still looked up with ekva_get);
  *   - a record without header for ekva_copy, which gives NULL (and so
- *     ekva_set_push stores NULL).
+ *     ekva_set_push stores nothing).
  */
 #ifndef KESTRIN_EKVA_EKVA_H
 #define KESTRIN_EKVA_EKVA_H
@@ -115,9 +115,10 @@ void ekva_free(ekva_pair **record) KESTRIN_NOEXCEPT;
  * Record sets: a malloc'd array of records ended by NULL; the set owns them.
  *
  * ekva_set_push: stores ekva_copy(record) at slot index, growing the set by
- * index as strlist_push does (a record without entries copies to NULL, which
- * then ends the set). Returns index + 1; index when memory runs out (nothing
- * stored, the set and *capacity still valid).
+ * index as strlist_push does. Returns index + 1; index, with nothing stored
+ * and the set and *capacity as they were, when the record copies to NULL (a
+ * NULL record, one without entries or without header: a null in the set
+ * would hide every later record) or memory runs out.
  *
  * ekva_set_find_nth: the record holding the n-th (from 0) entry, counted over
  * the whole set from slot 1 of each record, whose key and value equal key and

@@ -27,14 +27,6 @@ void for_each_entry(ekva_pair ***set, Visit visit) {
             if (!visit(*r, *p)) return;
 }
 
-// Whether ekva_copy can make a record of it: a header of a valid mode and at
-// least one entry. Other records copy to NULL, which a push stores as is.
-bool copyable(ekva_pair **record) {
-    if (!record) return false;
-    const ekva::Header h = ekva::read_header(record);
-    return h.present && h.mode >= EKVA_UNIQUE && h.mode <= EKVA_MULTI_ALT && ekva_count(record) > 0;
-}
-
 struct Keyed {
     const char *value;
     ekva_pair **record;
@@ -72,8 +64,10 @@ using namespace kestrin;
 
 extern "C" int ekva_set_push(ekva_pair ****set, ekva_pair **record, int index, int *capacity) noexcept {
     if (!set) return index;
+    // A record that copies to nothing (no entries, no header, or no memory)
+    // is not stored: a null inside the set would hide every later record.
     ekva_pair **copy = ekva_copy(record);
-    if (!copy && ekva_set::copyable(record)) return index;  // the copy ran out of memory
+    if (!copy) return index;
     if (!grow::make_room(*set, index, capacity)) {
         ekva_free(copy);
         return index;

@@ -152,9 +152,11 @@ char *ldif_read_entry(FILE *stream) KESTRIN_NOEXCEPT;
  * a later line that cannot be parsed ends the record quietly.
  *
  * ldif2ekva_set: converts every entry of the text (ldif_next_entry,
- * ldif2ekva) and stores the records in a new set (*set is written only when
- * a record is stored). With class_name, an entry is kept only when it has no
- * objectClass or its first objectClass value equals class_name exactly.
+ * ldif2ekva) and stores the records that hold a pair in a new set (*set is
+ * written only when a record is stored); an entry that yields no pair (its
+ * dn an empty base64 value or an unreadable file) is left out. With
+ * class_name, an entry is kept only when it has no objectClass or its first
+ * objectClass value equals class_name exactly.
  * Returns the number of records.
  * ldif2ekva_set_append: the same, pushing copies onto an existing set with
  * ekva_set_push (count and *capacity as there); returns the new count.

@@ -127,7 +127,9 @@ bool for_each_record(const char *cursor, const char *class_name, Store store) {
         });
         ekva_pair **built = started ? record->release() : nullptr;
         if (!built) continue;
-        if (!passes_filter(built, class_name)) {
+        // An entry that yields no pair (its dn an empty base64 value or an
+        // unreadable file) is not kept: the set would hold an empty record.
+        if (ekva_count(built) == 0 || !passes_filter(built, class_name)) {
             ekva_free(built);
             continue;
         }

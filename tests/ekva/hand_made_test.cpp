@@ -110,10 +110,11 @@ TEST(HandMadeArray, SetOperationsPassOverSlotZeroButSortByIt) {
     EXPECT_EQ(set[1], first);
     EXPECT_STREQ(ekva_get(set[0], "cn"), "a");
 
-    // A pushed hand-made record copies to NULL, which is stored.
+    // A pushed hand-made record copies to NULL, which is not stored.
     int count = 2, capacity = 2;  // three slots: two records and the NULL
     Array arr(hand_made({{"cn", "c"}, {"sn", "d"}}, 3));
-    EXPECT_EQ(ekva_set_push(&set, arr.r, count, &capacity), 3);
+    EXPECT_EQ(ekva_set_push(&set, arr.r, count, &capacity), 2);
+    EXPECT_EQ(capacity, 2);
     EXPECT_EQ(set[2], nullptr);
     ekva_set_free(set);
 }

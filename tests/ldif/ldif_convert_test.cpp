@@ -188,7 +188,8 @@ std::string escaped(const std::string &text) {
 const char *const kLinePieces[] = {
     "dn: cn=a", "dn: b", "dn:", "DN: c", "d", " n: folded", "cn: x", "cn:: YWJj", "cn:: !!!!", "dn:: !!!!",
     "objectClass: person", "objectClass: group", ": nameless", "# note", "", "", "", "\r", "\r\r", " y", "  y",
-    " ", " : z", "-", "version: 1", "sn:x", "cn: a\rb", "x\r"};
+    " ", " : z", "-", "version: 1", "sn:x", "cn: a\rb", "x\r", "dn:: ", "dn::", "photo:: ", "photo::",
+    "dn:< file:///nonexistent/kestrin", "dn;binary: /nonexistent/kestrin"};
 
 std::string generated_text(std::mt19937 &rng) {
     std::string text;
@@ -248,6 +249,27 @@ TEST(Ldif2EkvaSet, ALineAfterABlankLineIsNoFold) {
     EXPECT_EQ(ldif2ekva_set(&set.s, text, nullptr), 1);
     EXPECT_EQ(records(set.s), (std::vector<V>{{"dn=a", "c=x"}}));
     EXPECT_EQ(entry_by_entry(text, nullptr), (std::vector<V>{{"dn=a", "c=x"}}));
+}
+
+// An entry that yields no pair is left out by both loaders, which agree on
+// the count, and every record stored stays within reach of the set operations.
+TEST(Ldif2EkvaSet, EntriesWithoutPairsAreLeftOut) {
+    const char *text = "dn: a\n\ndn:: \n\ndn:< file:///nonexistent/kestrin\nphoto::\n\ndn: b\ncn: x\n";
+    Set fresh;
+    EXPECT_EQ(ldif2ekva_set(&fresh.s, text, nullptr), 2);
+    EXPECT_EQ(fresh.dns(), (V{"a", "b"}));
+    Set appended;
+    int capacity = 1;
+    int count = ldif2ekva_set_append(&appended.s, text, nullptr, 0, &capacity);
+    EXPECT_EQ(count, 2);
+    count = ldif2ekva_set_append(&appended.s, "dn:: \n\ndn: c\n", nullptr, count, &capacity);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(appended.dns(), (V{"a", "b", "c"}));
+    EXPECT_EQ(ekva_set_count(appended.s, "dn", nullptr), 3);
+    EXPECT_NE(ekva_set_find(appended.s, "dn", "c"), nullptr);
+    Set none;
+    EXPECT_EQ(ldif2ekva_set(&none.s, "dn:: \n", nullptr), 0);
+    EXPECT_EQ(none.s, nullptr);
 }
 
 TEST(Ekva2Ldif, DnFirstThenRecordOrder) {
