@@ -160,8 +160,9 @@ char *ldif_read_entry(FILE *stream) KESTRIN_NOEXCEPT;
  * Returns the number of records.
  * ldif2ekva_set_append: the same, pushing copies onto an existing set with
  * ekva_set_push (count and *capacity as there); returns the new count.
- * ldif_file2ekva_set / ldif_file2ekva_set_append: the same over the whole
- * text of a file; an unreadable file returns 0 (the count passed in).
+ * ldif_file2ekva_set / ldif_file2ekva_set_append: the same over the text of
+ * a file, which ends at its first NUL byte (nothing after it is read); an
+ * unreadable file returns 0 (the count passed in).
  */
 ekva_pair **ldif2ekva(const char *text, int length) KESTRIN_NOEXCEPT;
 int ldif2ekva_set(ekva_pair ****set, const char *text, const char *class_name) KESTRIN_NOEXCEPT;

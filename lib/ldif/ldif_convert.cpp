@@ -160,8 +160,9 @@ struct Buffer {
 
 // Feeds a file to walk(text) in NUL-terminated pieces that end just after a
 // blank line, so that no piece cuts an entry or a line; memory holds one
-// piece at a time. walk returns false to stop. Returns false when the file
-// cannot be opened or a read fails.
+// piece at a time. The file's text ends at its first NUL, as a text given
+// in memory does: nothing after it is read. walk returns false to stop.
+// Returns false when the file cannot be opened or a read fails.
 template <class Walk>
 bool for_each_piece(const char *path, Walk walk) {
     const fd::Fd file(path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1);
@@ -174,8 +175,9 @@ bool for_each_piece(const char *path, Walk walk) {
         if (!buffer.reserve(old + kPiece + 1)) throw std::bad_alloc();
         const long got = fd::read_some(file.get(), buffer.data + old, kPiece);
         if (got < 0) return false;
-        buffer.size = old + static_cast<size_t>(got);
-        at_end = got == 0;
+        const auto *nul = static_cast<const char *>(std::memchr(buffer.data + old, '\0', static_cast<size_t>(got)));
+        buffer.size = nul ? static_cast<size_t>(nul - buffer.data) : old + static_cast<size_t>(got);
+        at_end = got == 0 || nul;
         const size_t cut = at_end ? buffer.size : last_entry_boundary(buffer.view(), old);
         if (cut == 0) continue;  // no blank line yet: read on
         const char kept = buffer.data[cut];

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -270,6 +272,68 @@ TEST(Ldif2EkvaSet, EntriesWithoutPairsAreLeftOut) {
     Set none;
     EXPECT_EQ(ldif2ekva_set(&none.s, "dn:: \n", nullptr), 0);
     EXPECT_EQ(none.s, nullptr);
+}
+
+// Entries enough to span several of the pieces a file is read in, with
+// blank lines followed by a blank and CR LF blank lines between them.
+std::string many_entries(int first, int n) {
+    std::string text;
+    const std::string filler(700, 'f');
+    for (int i = first; i < first + n; ++i) {
+        text += "dn: cn=" + std::to_string(i) + ",dc=example\ndescription: " + filler + "\n";
+        text += i % 3 == 0 ? "\n  junk\n" : i % 3 == 1 ? "\r\n" : "\n";
+    }
+    return text;
+}
+
+long bytes_read_by_process() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
+// The file loaders give what ldif2ekva_set gives over the file's text, also
+// across the pieces the file is read in.
+TEST_F(ConvertFiles, FileLoadersAgreeWithTheTextLoaderOverManyPieces) {
+    const std::string text = many_entries(0, 18000);
+    ASSERT_GT(text.size(), 3u * (4u << 20));
+    const std::string path = file("many.ldif", text);
+    Set from_text, from_file;
+    EXPECT_EQ(ldif2ekva_set(&from_text.s, text.c_str(), nullptr), 18000);
+    EXPECT_EQ(ldif_file2ekva_set(&from_file.s, path.c_str(), nullptr), 18000);
+    EXPECT_EQ(from_file.dns(), from_text.dns());
+}
+
+// A file's text ends at its first NUL byte, as a text in memory does.
+TEST_F(ConvertFiles, FileLoadersStopAtTheFirstNul) {
+    const std::string text = many_entries(0, 10) + std::string(1, '\0') + many_entries(10, 18000);
+    ASSERT_GT(text.size(), 3u * (4u << 20));
+    const std::string path = file("nul.ldif", text);
+    Set from_text, from_file, appended;
+    EXPECT_EQ(ldif2ekva_set(&from_text.s, text.c_str(), nullptr), 10);
+    EXPECT_EQ(ldif_file2ekva_set(&from_file.s, path.c_str(), nullptr), 10);
+    EXPECT_EQ(from_file.dns(), from_text.dns());
+    int capacity = 4;
+    EXPECT_EQ(ldif_file2ekva_set_append(&appended.s, path.c_str(), nullptr, 0, &capacity), 10);
+    EXPECT_EQ(appended.dns(), from_text.dns());
+}
+
+// A 2 GiB file whose text ends after three entries (the rest a hole of NULs)
+// loads them at once, reading no more than its first piece.
+TEST_F(ConvertFiles, FileLoadersReadNothingAfterTheFirstNul) {
+    const std::string path = file("sparse.ldif", "dn: a\n\ndn: b\n\ndn: c\n");
+    ASSERT_EQ(truncate(path.c_str(), 2L << 30), 0);
+    const long before = bytes_read_by_process();
+    ASSERT_GE(before, 0);
+    Set set, appended;
+    EXPECT_EQ(ldif_file2ekva_set(&set.s, path.c_str(), nullptr), 3);
+    EXPECT_EQ(set.dns(), (V{"a", "b", "c"}));
+    int capacity = 1;
+    EXPECT_EQ(ldif_file2ekva_set_append(&appended.s, path.c_str(), nullptr, 0, &capacity), 3);
+    EXPECT_LT(bytes_read_by_process() - before, 2L * (4 << 20) + 4096);
 }
 
 TEST(Ekva2Ldif, DnFirstThenRecordOrder) {
