@@ -118,8 +118,8 @@ int ldif_set_file_references(int allow) KESTRIN_NOEXCEPT;
 /*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
  * "dn:" line are skipped, the entry runs to the next blank line (consumed) or
- * the end of the text. A blank line is an empty line or a lone CR before the
- * LF. Folded lines are joined (as ldif_parse_line joins them: a line after a
+ * the end of the text. A blank line is an empty line or one of CRs only.
+ * Folded lines are joined (as ldif_parse_line joins them: a line after a
  * blank line is never a continuation), one CR before a line's end is
  * removed, and every line of the entry text ends in a LF; the entry text
  * reads as the source does. length is not needed (the text is
@@ -135,7 +135,8 @@ const char *ldif_next_entry(const char *cursor, int length, char **entry, int *e
  * ldif_read_entry: reads the next entry from stream: physical lines of any
  * length, each without its LF and one CR; lines before the first "dn:" line
  * skipped; folded lines kept as lines of their own. The entry ends at a blank
- * line or at the end of the stream (the lines gathered are delivered).
+ * line (empty, or of CRs only) or at the end of the stream (the lines
+ * gathered are delivered).
  * Returns the entry text (free it), or NULL at the end of the stream, for a
  * blank line before any dn: line (consumed), or when memory runs out;
  * feof() tells the end apart.
@@ -174,7 +175,7 @@ int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, const char *c
 
 /*
  * Entry queries: walk the lines of an entry text up to its first blank line
- * (an empty line or a lone CR before the LF; comments and lines before dn:
+ * (an empty line or one of CRs only; comments and lines before dn:
  * included, a line with an empty name such as ": x" passed over; a line that
  * cannot be parsed ends the walk), comparing each name with attr as a whole,
  * ASCII case ignored. length is not needed. When the text is empty or its

@@ -70,16 +70,18 @@ ekva_pair **to_record_or_null(const char *text) {
     return guarded<ekva_pair **>(nullptr, [&] { return to_record(text); });
 }
 
-// The position just after the last blank line of buffer that ends at or
-// after new_from (a blank line is never continued, so what follows it does
-// not matter); 0 when there is none. Position 0 starts a line.
+// The position just after the last blank line (empty, or of CRs only) of
+// buffer that ends at or after new_from; 0 when there is none. A blank line
+// is never continued, so what follows it does not matter. Position 0 starts
+// a line.
 size_t last_entry_boundary(std::string_view buffer, size_t new_from) {
     for (size_t i = buffer.size(); i-- > std::max<size_t>(new_from, 1);) {
         if (buffer[i] != '\n') continue;
-        // buffer[i] ends a line; is that line empty ("" or "\r")? An LF
-        // before it ends a line too, as the byte after that LF is no blank.
-        if (buffer[i - 1] == '\n') return i + 1;
-        if (buffer[i - 1] == '\r' && i >= 2 && buffer[i - 2] == '\n') return i + 1;
+        // buffer[i] ends a line; is it blank? The LF before it ends a line
+        // too, as the byte after that LF is no space.
+        size_t start = i;
+        while (start > 0 && buffer[start - 1] == '\r') --start;
+        if (start > 0 && buffer[start - 1] == '\n') return i + 1;
     }
     return 0;
 }

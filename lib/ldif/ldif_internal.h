@@ -20,11 +20,14 @@ struct Extent {
 };
 Extent logical_line(const char *cursor);
 
-// A blank line: nothing, or only the CR of a CR LF, before its LF (or the
-// end of the text). It ends an entry.
-inline bool is_blank(const Extent &e) {
-    return e.end == e.begin || (e.end == e.begin + 1 && *e.begin == '\r');
+// Whether [begin, end) holds nothing but CRs. Every reader leaves CRs out,
+// so such a line is a blank line: it ends an entry and is never continued.
+inline bool only_crs(const char *begin, const char *end) {
+    for (; begin < end; ++begin)
+        if (*begin != '\r') return false;
+    return true;
 }
+inline bool is_blank(const Extent &e) { return !e.has_folds && only_crs(e.begin, e.end); }
 
 struct Line {
     std::string_view name;
@@ -61,7 +64,8 @@ bool is_dn_line(std::string_view line);
 
 // Walks one entry as ldif_next_entry cuts it: lines before the first dn:
 // line are skipped, and from that line on each line (as entry_line gives it)
-// goes to on_line(line) until a blank line (consumed) or the end of the text.
+// goes to on_line(line) until a blank line (consumed; see is_blank) or the
+// end of the text.
 // Returns the cursor after what was consumed; `started` tells whether an
 // entry was met (false when a blank line came first or the text ended).
 template <class OnLine>
@@ -69,9 +73,9 @@ const char *walk_entry(const char *cursor, std::string &scratch, bool &started, 
     started = false;
     while (*cursor) {
         const Extent e = logical_line(cursor);
-        const std::string_view line = entry_line(e, scratch);
         cursor = e.next;
-        if (line.empty()) break;
+        if (is_blank(e)) break;
+        const std::string_view line = entry_line(e, scratch);
         if (!started && !is_dn_line(line)) continue;
         started = true;
         on_line(line);

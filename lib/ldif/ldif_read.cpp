@@ -57,13 +57,6 @@ bool decode_base64(std::string_view text, std::string &out) {
     return true;
 }
 
-// Whether [begin, end) holds a character other than CR.
-bool holds_text(const char *begin, const char *end) {
-    for (; begin < end; ++begin)
-        if (*begin != '\r') return true;
-    return false;
-}
-
 }  // namespace
 
 Extent logical_line(const char *cursor) {
@@ -78,9 +71,9 @@ Extent logical_line(const char *cursor) {
         }
         e.end = lf;
         // A fold: the line goes on after the blank. Folding never comes
-        // before a line's first character, so an empty line is never
-        // continued; nor is a line of CRs only, which reads as empty.
-        if (lf[1] == ' ' && (e.has_folds || holds_text(cursor, lf))) {
+        // before a line's first character, so a blank line (empty, or of
+        // CRs only) is never continued.
+        if (lf[1] == ' ' && !is_blank(e)) {
             e.has_folds = true;
             p = lf + 2;
             continue;
@@ -196,7 +189,7 @@ char *read_entry(FILE *stream) {
     // lines gathered as the last entry.
     while (reader.next(stream, raw)) {
         const std::string_view line = line::without_lf_then_cr(raw);
-        if (line.empty()) {
+        if (ldif::only_crs(line.data(), line.data() + line.size())) {  // a blank line
             if (started) break;
             return nullptr;  // a blank line before any dn: line (consumed)
         }

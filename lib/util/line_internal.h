@@ -47,8 +47,8 @@ private:
 //                       so the last line of a text cut off after its CR
 //                       reads like the others. ldif_next_entry's lines come
 //                       without their LF (their folds joined); the file
-//                       loaders of LDIF cut their pieces at blank lines by
-//                       the same rule ("\n" or "\r\n").
+//                       loaders of LDIF cut their pieces at blank lines
+//                       ("\n", "\r\n", or more CRs and a LF).
 //   without_any_cr      ldif_parse_line and the conversion to records: every
 //                       CR of the logical line, wherever it stands, so a CR
 //                       before a fold never reaches a name or a value.

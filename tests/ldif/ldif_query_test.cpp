@@ -66,14 +66,15 @@ TEST(EntryQueries, StopAtTheFirstBlankLine) {
     // A blank line is never continued (into "y: 1"): what follows is past the end.
     EXPECT_EQ(ldif_entry_count_attr("dn: a\n\n y: 1\n", 0, "y"), 0);
     EXPECT_EQ(ldif_entry_count_attr("dn: a\r\n\r\n y: 1\n", 0, "y"), 0);
-    // A CR LF blank line ends it too.
+    // A CR LF blank line ends it too, as does a line of CRs only.
     EXPECT_EQ(ldif_entry_count_attr("dn: a\r\ncn: 1\r\n\r\ncn: 2\r\n", 0, "cn"), 1);
+    EXPECT_EQ(ldif_entry_count_attr("dn: a\ncn: 1\n\r\r\ncn: 2\n", 0, "cn"), 1);
 }
 
 // A line with an empty name is not a blank line: the walk goes on past it,
 // as ldif2ekva reads on past it.
 TEST(EntryQueries, LinesWithAnEmptyNameArePassedOver) {
-    const char *entry = "dn: a\n: x\ncn: b\n:: AAEC\n\r\r\ncn: c\n";
+    const char *entry = "dn: a\n: x\ncn: b\n:: AAEC\n:\r\ncn: c\n";
     EXPECT_EQ(ldif_entry_count_attr(entry, 0, "cn"), 2);
     EXPECT_EQ(get(entry, "cn", 1), (std::pair<int, std::string>{1, "b"}));
     EXPECT_EQ(get(entry, "cn", 2), (std::pair<int, std::string>{1, "c"}));

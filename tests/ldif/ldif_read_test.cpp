@@ -214,10 +214,13 @@ TEST(NextEntry, ABlankLineIsNeverContinued) {
     e = next_entry(e.next);  // a line before any dn: line
     EXPECT_EQ(e.text, "(none)");
     EXPECT_STREQ(e.next, "");
-    // A line of CRs only does not end the entry, and is not continued either.
-    e = next_entry("dn: a\n\r\r\n b: c\n\r\n y\n");
-    EXPECT_EQ(e.text, "dn: a\n\r\n b: c\n");
+    // Nor is a CR LF blank line, or one of CRs only; each ends the entry.
+    e = next_entry("dn: a\nb: c\r\n\r\n y\n");
+    EXPECT_EQ(e.text, "dn: a\nb: c\n");
     EXPECT_STREQ(e.next, " y\n");
+    e = next_entry("dn: a\n\r\r\n b: c\n");
+    EXPECT_EQ(e.text, "dn: a\n");
+    EXPECT_STREQ(e.next, " b: c\n");
 }
 
 TEST(NextEntry, EntriesWithoutBlankLineRunTogether) {
@@ -248,6 +251,13 @@ TEST_F(ReadEntry, KeepsFoldsAndDropsCarriageReturns) {
 TEST_F(ReadEntry, OneCarriageReturnIsRemovedAfterTheLineFeed) {
     open("dn: a\ncn: b\r\r\nsn: c\r");
     EXPECT_EQ(next(), "dn: a\ncn: b\r\nsn: c\n");
+}
+
+// A line of CRs only is a blank line, as it is for ldif_next_entry.
+TEST_F(ReadEntry, ALineOfCarriageReturnsIsBlank) {
+    open("dn: a\ncn: b\n\r\r\n y\ndn: c\n");
+    EXPECT_EQ(next(), "dn: a\ncn: b\n");
+    EXPECT_EQ(next(), "dn: c\n");
 }
 
 TEST_F(ReadEntry, LongLinesArriveWhole) {
