@@ -48,13 +48,15 @@ typedef enum ldif_encoding {
  *   refused.
  *   value/value_len/mode: modes AUTO, AUTO8, GUESS (and unknown modes) take
  *   the value as text up to its first NUL and write it plain unless it begins
- *   with a space, ':' or '<', or holds a line feed or carriage return, or
- *   (not in AUTO8) a byte 0x80-0xFF; an unsafe value is written in base64.
+ *   with a space, ':', '<', a tab, a vertical tab or a form feed, or holds a
+ *   line feed or carriage return, or (not in AUTO8) a byte 0x80-0xFF; an
+ *   unsafe value is written in base64.
  *   When value_len > 0 and a NUL lies in the first value_len bytes, all
  *   value_len bytes are written in base64. BASE64 encodes exactly value_len
- *   bytes. URL writes the text up to the first NUL, never encoded.
+ *   bytes. URL writes the text up to the first NUL, never encoded; a URL
+ *   holding a line feed or carriage return is refused like such a name.
  * Returns the buffer, or NULL when:
- *   - the name is refused, the text would not fit an int count (errno is then
+ *   - the name or the URL is refused, the text would not fit an int count (errno is then
  *     EOVERFLOW), or the buffer cannot be allocated or grown: the caller's
  *     buffer is still valid and unchanged;
  *   - the base64 working buffer cannot be allocated ("Failed to allocate

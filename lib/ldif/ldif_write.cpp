@@ -181,6 +181,9 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     if (name_refused(full_name)) return nullptr;
 
     const Value val = choose_value(value, value_len, mode);
+    // A URL is written as it is: a line break in it would end the line and
+    // the rest would read back as another line.
+    if (mode == LDIF_ENC_URL && val.bytes.find_first_of("\n\r") != std::string_view::npos) return nullptr;
     const Head head = line_head(full_name, val, mode);
     const size_t text_len = val.base64 ? base64_length(val.bytes.size()) : val.bytes.size();
     const size_t appended = folded_length(head.name.size() + head.marker.size() + text_len);

@@ -286,6 +286,8 @@ inline RefDecoded ref_b64_decode(std::string_view text) {
 // LF and the space after it taken out) and where the next line starts. A
 // line continues when the next physical line begins with a space; with the
 // fold-after-blank check an empty line is never continued.
+inline bool only_crs(std::string_view line) { return line.find_first_not_of('\r') == std::string_view::npos; }
+
 struct RefLine {
     std::string joined;
     size_t next;
@@ -301,9 +303,9 @@ inline RefLine ref_logical_line(std::string_view text, size_t pos) {
             return r;
         }
         r.joined.append(text.substr(pos, lf - pos));
-        const bool empty_first = first && lf == pos;
+        const bool blank_first = first && only_crs(text.substr(pos, lf - pos));
         first = false;
-        if (lf + 1 < text.size() && text[lf + 1] == ' ' && !(empty_first && check(Fault::kFoldAfterBlank))) {
+        if (lf + 1 < text.size() && text[lf + 1] == ' ' && !(blank_first && check(Fault::kFoldAfterBlank))) {
             pos = lf + 2;
             continue;
         }
@@ -404,7 +406,7 @@ inline RefEntry ref_next_entry(std::string_view text, size_t pos) {
         const RefLine l = ref_logical_line(text, pos);
         const std::string line = ref_entry_line(l.joined);
         pos = l.next;
-        if (line.empty()) break;
+        if (only_crs(line)) break;
         if (!r.has_entry && !ref_is_dn(line)) continue;
         r.has_entry = true;
         r.text += line;
@@ -443,7 +445,7 @@ inline std::optional<Pairs> ref_ldif2ekva(std::string_view text) {
 // The text of a value as the LDIF writer takes it.
 inline bool ref_safe(std::string_view v, bool high_ok) {
     if (v.empty()) return true;
-    if (v[0] == ' ' || v[0] == ':' || v[0] == '<') return false;
+    if (v[0] == ' ' || v[0] == ':' || v[0] == '<' || v[0] == '\t' || v[0] == '\v' || v[0] == '\f') return false;
     for (unsigned char c : v)
         if (c == '\n' || c == '\r' || (c >= 0x80 && !high_ok)) return false;
     return true;
@@ -487,6 +489,7 @@ inline std::optional<std::string> ref_write_attr(const char *name, const char *v
         base64 = true;
     } else if (mode == LDIF_ENC_URL) {
         bytes = value;
+        if (bytes.find_first_of("\n\r") != std::string::npos) return std::nullopt;
     } else if (len > 0 && std::memchr(value, '\0', len)) {
         bytes.assign(value, len);
         base64 = true;
@@ -616,7 +619,10 @@ inline std::optional<std::vector<RefQueryLine>> ref_query_lines(std::string_view
         std::string bare = l.joined;
         std::erase(bare, '\r');
         if (bare.empty()) break;  // the blank line
-        if (p.name.empty() && !check(Fault::kEmptyNameWalk)) break;
+        if (p.name.empty()) {
+            if (check(Fault::kEmptyNameWalk)) continue;
+            break;
+        }
         out.push_back({p.name, p.value});
     }
     return out;

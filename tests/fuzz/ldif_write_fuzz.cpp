@@ -71,6 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const bool comment = !name_text.empty() && name_text[0] == '#';
         if (name_text.empty()) {
             FUZZ_CHECK(next != nullptr && *n == '\0' && len == 0);
+        } else if (plain_name && !comment && mode == LDIF_ENC_URL) {
+            // A file reference, not followed here: binary and empty.
+            FUZZ_CHECK(next != nullptr && name_text == n && len == 0 && binary == 1);
         } else if (plain_name && !comment) {
             // The same name and the same bytes, in whichever form was chosen.
             const bool was_base64 = encoded;

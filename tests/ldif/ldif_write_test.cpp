@@ -130,6 +130,21 @@ TEST(LdifWrite, NamesThatWouldCorruptTheLdifAreRefused) {
     EXPECT_EQ(write1("cn;#x", "v", LDIF_ENC_AUTO), "cn;#x: v\n");
 }
 
+TEST(LdifWrite, UrlsThatWouldBreakTheLineAreRefused) {
+    // Written as it is, a line break would end the line and the rest would
+    // read back as another attribute.
+    for (const char *url : {"file:///a\ncn: b", "file:///a\r", "\nx"}) {
+        char *buffer = static_cast<char *>(std::malloc(11));
+        std::memcpy(buffer, "cn: hello\n", 11);
+        int count = 10;
+        EXPECT_EQ(ldif_write_attr(buffer, &count, "photo", url, 0, LDIF_ENC_URL), nullptr) << url;
+        EXPECT_EQ(count, 10);
+        EXPECT_STREQ(buffer, "cn: hello\n");
+        std::free(buffer);
+    }
+    EXPECT_EQ(write1("photo", "file:///a b", LDIF_ENC_URL), "photo:< file:///a b\n");
+}
+
 TEST(LdifWrite, AppendsDirectlyAfterExistingText) {
     int count = 0;
     char *text = ldif_write_attr(nullptr, &count, "cn", "hello", 5, LDIF_ENC_AUTO);
