@@ -1,7 +1,7 @@
 // ldif_read_entry over a memory stream: the entries, call after call, against
 // the reference reading of physical lines (lines before dn: skipped, one LF
 // then one CR removed, folded lines kept as lines, a blank line ending the
-// entry); NUL bytes are part of the stream.
+// entry, also when it holds CRs only); NUL bytes are part of the stream.
 #include "fuzz.h"
 
 using namespace fuzz;
@@ -20,7 +20,7 @@ std::vector<std::string> ref_entries(std::string_view bytes) {
         std::string_view line = bytes.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos);
         pos = lf == std::string_view::npos ? bytes.size() : lf + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) {
+        if (only_crs(line)) {
             if (started) out.push_back(std::string(entry.c_str()));
             entry.clear();
             started = false;
