@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "util/alloc_internal.h"
+
 namespace kestrin::str {
 namespace {
 
@@ -83,7 +85,7 @@ extern "C" void str_split_key_value(const char *line, char *key_buf, char *value
 
 extern "C" int str_char_positions(const char *s, char c, int **positions) noexcept {
     const size_t len = std::strlen(s);
-    int *found = static_cast<int *>(std::malloc((len + 3) * sizeof(int)));
+    int *found = static_cast<int *>(kestrin::mem::allocate((len + 3) * sizeof(int)));
     *positions = found;
     if (!found) return 0;
     int count = 0;
