@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/hex.h"
@@ -261,6 +263,29 @@ const Case kCases[] = {
          s.expect(data && len == 3 && std::memcmp(data, "abc", 3) == 0, !data && len == 0);
          std::free(data);
      }},
+    {"FileReadAllPipe", true, [](Sweep &s) {
+         // A pipe is read to its end into a buffer that doubles from 64 KiB.
+         const std::string bytes(150000, 'p');
+         int ends[2];
+         ASSERT_EQ(pipe(ends), 0);
+         const auto old_handler = std::signal(SIGPIPE, SIG_IGN);  // the reader may give up early
+         std::thread writer([&] {
+             for (size_t done = 0; done < bytes.size();) {
+                 const ssize_t put = write(ends[1], bytes.data() + done, bytes.size() - done);
+                 if (put <= 0) break;
+                 done += static_cast<size_t>(put);
+             }
+             close(ends[1]);
+         });
+         const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
+         int len = -1;
+         char *data = s.call([&] { return file_read_all(path.c_str(), &len); });
+         close(ends[0]);
+         writer.join();
+         std::signal(SIGPIPE, old_handler);
+         s.expect(data && text_of(data, len) == bytes, !data && len == 0);
+         std::free(data);
+     }},
     {"FileReadLines", true, [](Sweep &s) {
          const std::string path = file("lines", "one\ntwo\r\nthree");
          int count = -1;
@@ -358,6 +383,21 @@ const Case kCases[] = {
          s.expect(next == text + 12 && std::string(name) == "cn" && text_of(value, len) == "abc" && value[3] == '\0' &&
                       binary == 1,
                   !next && binary == 0);
+         if (next) {
+             std::free(name);
+             std::free(value);
+         }
+     }},
+    {"LdifParseLineFileReference", true, [](Sweep &s) {
+         const std::string line = "photo:< file://" + file("photo", std::string("\0\1\2", 3)) + "\n";
+         char *name = nullptr, *value = nullptr;
+         int len = -1, binary = -1;
+         const char *next = s.call([&] { return ldif_parse_line(line.c_str(), 0, &name, &value, &len, &binary); });
+         // A file whose bytes cannot be held reads as an unreadable one: the
+         // empty value.
+         const bool parsed = next == line.c_str() + line.size() && std::string(name) == "photo" && binary == 1;
+         s.expect(parsed && text_of(value, len) == std::string("\0\1\2", 3),
+                  (!next && binary == 0) || (parsed && len == 0 && value[0] == '\0'));
          if (next) {
              std::free(name);
              std::free(value);
