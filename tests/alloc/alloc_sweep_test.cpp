@@ -106,7 +106,8 @@ V list_of(char **list) {
 }
 
 char **make_list(const V &texts) {
-    char **list = static_cast<char **>(std::calloc(1, sizeof(char *)));
+    if (texts.empty()) return static_cast<char **>(std::calloc(1, sizeof(char *)));
+    char **list = nullptr;
     int capacity = 1, n = 0;
     for (const auto &t : texts) n = strlist_push(&list, t.c_str(), n, &capacity);
     return list;
