@@ -12,8 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,10 +26,16 @@
 #include "util/alloc_internal.h"
 #include "util/file.h"
 #include "util/str.h"
+#include "support.h"
 
 namespace {
 
-using V = std::vector<std::string>;
+using testutil::make_list;
+using testutil::read_file;
+using testutil::TempDir;
+using testutil::to_vector;
+using testutil::V;
+using testutil::write_file;
 
 // ---- one run under the hook ----------------------------------------------
 
@@ -99,20 +104,6 @@ std::vector<V> dump_set(ekva_pair ***set) {
     return v;
 }
 
-V list_of(char **list) {
-    V v;
-    for (char **p = list; p && *p; ++p) v.emplace_back(*p);
-    return v;
-}
-
-char **make_list(const V &texts) {
-    if (texts.empty()) return static_cast<char **>(std::calloc(1, sizeof(char *)));
-    char **list = nullptr;
-    int capacity = 1, n = 0;
-    for (const auto &t : texts) n = strlist_push(&list, t.c_str(), n, &capacity);
-    return list;
-}
-
 ekva_pair **make_record(int capacity, int mode, const V &pairs) {
     ekva_pair **r = ekva_create_mode(capacity, mode);
     for (const auto &p : pairs) {
@@ -142,22 +133,15 @@ std::string stream_text(FILE *f) {
     return s;
 }
 
-std::string &dir() {
-    static std::string d;
-    return d;
-}
+// The directory of the files the cases read, made for the suite.
+std::unique_ptr<TempDir> temp_dir;
+
+std::string dir() { return temp_dir->path(); }
 
 std::string file(const std::string &name, const std::string &bytes) {
     const std::string path = dir() + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
+    write_file(path, bytes);
     return path;
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 constexpr char kBase64Message[] = "Failed to allocate base64 buffer\n";
@@ -291,13 +275,13 @@ const Case kCases[] = {
          const std::string path = file("lines", "one\ntwo\r\nthree");
          int count = -1;
          char **lines = s.call([&] { return file_read_lines(path.c_str(), &count); });
-         s.expect(count == 3 && list_of(lines) == V{"one", "two\r", "three"}, !lines && count == 0);
+         s.expect(count == 3 && to_vector(lines) == V{"one", "two\r", "three"}, !lines && count == 0);
          strlist_free(lines);
      }},
     {"StreamReadWords", true, [](Sweep &s) {
          FILE *f = stream_of("a bb\tccc # note\n");
          char **words = s.call([&] { return stream_read_words(f); });
-         s.expect(list_of(words) == V{"a", "bb", "ccc", ""}, !words);
+         s.expect(to_vector(words) == V{"a", "bb", "ccc", ""}, !words);
          strlist_free(words);
          std::fclose(f);
      }},
@@ -493,7 +477,7 @@ const Case kCases[] = {
          });
          // As at a later line that cannot be parsed, the walk ends with the
          // values gathered so far.
-         const V whole{"one", "two", "three"}, got = list_of(values);
+         const V whole{"one", "two", "three"}, got = to_vector(values);
          s.expect(n == 3 && got == whole, n >= 0 && n < 3 && static_cast<int>(got.size()) == n &&
                                               got == prefix(whole, got.size()) && (n > 0 || values == nullptr));
          if (values != sentinel) strlist_free(values);
@@ -561,7 +545,7 @@ const Case kCases[] = {
     {"EkvaGetValues", true, [](Sweep &s) {
          ekva_pair **r = make_record(4, EKVA_MULTI, {"mail=x", "cn=c", "MAIL", "mail=y"});
          char **values = s.call([&] { return ekva_get_values(r, "mail"); });
-         s.expect(list_of(values) == V{"x", "y"}, !values);
+         s.expect(to_vector(values) == V{"x", "y"}, !values);
          strlist_free(values);
          ekva_free(r);
      }},
@@ -674,30 +658,30 @@ const Case kCases[] = {
     {"StrlistDup", true, [](Sweep &s) {
          char **list = make_list({"a", "b", "c"});
          char **copy = s.call([&] { return strlist_dup(list); });
-         s.expect(list_of(copy) == V{"a", "b", "c"}, !copy);
-         EXPECT_EQ(list_of(list), (V{"a", "b", "c"}));
+         s.expect(to_vector(copy) == V{"a", "b", "c"}, !copy);
+         EXPECT_EQ(to_vector(list), (V{"a", "b", "c"}));
          strlist_free(copy);
          strlist_free(list);
      }},
     {"StrlistAppend", true, [](Sweep &s) {
          char **list = make_list({"a"}), **other = make_list({"b", "c"});
          char **out = s.call([&] { return strlist_append(list, other); });
-         s.expect(list_of(out) == V{"a", "b", "c"}, out == list && list_of(list) == V{"a"});
-         EXPECT_EQ(list_of(other), (V{"b", "c"}));
+         s.expect(to_vector(out) == V{"a", "b", "c"}, out == list && to_vector(list) == V{"a"});
+         EXPECT_EQ(to_vector(other), (V{"b", "c"}));
          strlist_free(out);
          strlist_free(other);
      }},
     {"StrlistAppendUnique", true, [](Sweep &s) {
          char **list = make_list({"a", "b"}), **other = make_list({"b", "c", "c", "d"});
          char **out = s.call([&] { return strlist_append_unique(list, other); });
-         s.expect(list_of(out) == V{"a", "b", "c", "d"}, out == list && list_of(list) == V{"a", "b"});
+         s.expect(to_vector(out) == V{"a", "b", "c", "d"}, out == list && to_vector(list) == V{"a", "b"});
          strlist_free(out);
          strlist_free(other);
      }},
     {"StrlistAppendText", true, [](Sweep &s) {
          char **list = make_list({"a"});
          char **out = s.call([&] { return strlist_append_text(list, 1, "b,,a,c,b"); });
-         s.expect(list_of(out) == V{"a", "b", "c"}, out == list && list_of(list) == V{"a"});
+         s.expect(to_vector(out) == V{"a", "b", "c"}, out == list && to_vector(list) == V{"a"});
          strlist_free(out);
      }},
     {"StrlistJoin", true, [](Sweep &s) {
@@ -709,19 +693,19 @@ const Case kCases[] = {
      }},
     {"StrlistSplit", true, [](Sweep &s) {
          char **list = s.call([] { return strlist_split(",a,,b c,", ','); });
-         s.expect(list_of(list) == V{"a", "b c"}, !list);
+         s.expect(to_vector(list) == V{"a", "b c"}, !list);
          strlist_free(list);
      }},
     {"StrlistSplitWords", true, [](Sweep &s) {
          char **list = s.call([] { return strlist_split_words(" a x,  ,b", ','); });
-         s.expect(list_of(list) == V{"a", "", "b"}, !list);
+         s.expect(to_vector(list) == V{"a", "", "b"}, !list);
          strlist_free(list);
      }},
     {"StrlistPushFirst", true, [](Sweep &s) {
          char **list = nullptr;
          int capacity = 1;
          const int n = s.call([&] { return strlist_push(&list, "a", 0, &capacity); });
-         s.expect(n == 1 && list_of(list) == V{"a"}, n == 0 && list == nullptr && capacity == 1);
+         s.expect(n == 1 && to_vector(list) == V{"a"}, n == 0 && list == nullptr && capacity == 1);
          strlist_free(list);
      }},
     {"StrlistPushGrows", true, [](Sweep &s) {
@@ -730,8 +714,8 @@ const Case kCases[] = {
          int n = strlist_push(&list, "a", 0, &capacity);
          n = strlist_push(&list, "b", n, &capacity);
          n = s.call([&] { return strlist_push(&list, "c", n, &capacity); });
-         s.expect(n == 3 && capacity == 4 && list_of(list) == V{"a", "b", "c"},
-                  n == 2 && capacity == 2 && list_of(list) == V{"a", "b"});
+         s.expect(n == 3 && capacity == 4 && to_vector(list) == V{"a", "b", "c"},
+                  n == 2 && capacity == 2 && to_vector(list) == V{"a", "b"});
          strlist_free(list);
      }},
     {"StrlistSetPushFirst", true, [](Sweep &s) {
@@ -739,7 +723,7 @@ const Case kCases[] = {
          char ***sets = nullptr;
          int capacity = 1;
          const int n = s.call([&] { return strlist_set_push(&sets, item, 0, &capacity); });
-         s.expect(n == 1 && sets && list_of(sets[0]) == V{"x", "y"} && !sets[1], n == 0 && sets == nullptr && capacity == 1);
+         s.expect(n == 1 && sets && to_vector(sets[0]) == V{"x", "y"} && !sets[1], n == 0 && sets == nullptr && capacity == 1);
          for (char ***p = sets; p && *p; ++p) strlist_free(*p);
          std::free(sets);
          strlist_free(item);
@@ -751,7 +735,7 @@ const Case kCases[] = {
          int n = strlist_set_push(&sets, item, 0, &capacity);
          n = s.call([&] { return strlist_set_push(&sets, item, n, &capacity); });
          std::vector<V> got;
-         for (char ***p = sets; p && *p; ++p) got.push_back(list_of(*p));
+         for (char ***p = sets; p && *p; ++p) got.push_back(to_vector(*p));
          s.expect(n == 2 && capacity == 2 && got == std::vector<V>(2, V{"x", "y"}),
                   n == 1 && capacity == 1 && got == std::vector<V>(1, V{"x", "y"}));
          for (char ***p = sets; p && *p; ++p) strlist_free(*p);
@@ -764,7 +748,7 @@ const Case kCases[] = {
              strlist_sort(&list, nullptr);
              return 0;
          });
-         s.expect(list_of(list) == V{"a", "b", "c"}, false);
+         s.expect(to_vector(list) == V{"a", "b", "c"}, false);
          strlist_free(list);
      }},
 
@@ -783,12 +767,12 @@ const Case kCases[] = {
      }},
     {"CsvSplit", true, [](Sweep &s) {
          char **list = s.call([] { return csv_split("a;;\"b;c\"", ';'); });
-         s.expect(list_of(list) == V{"a", "\"b", "c\""}, !list);
+         s.expect(to_vector(list) == V{"a", "\"b", "c\""}, !list);
          strlist_free(list);
      }},
     {"CsvParseLine", true, [](Sweep &s) {
          char **list = s.call([] { return csv_parse_line("a,\"b,c\",,d\\ne", ','); });
-         s.expect(list_of(list) == V{"a", "b,c", "", "d\ne"}, !list);
+         s.expect(to_vector(list) == V{"a", "b,c", "", "d\ne"}, !list);
          strlist_free(list);
      }},
     {"CsvNextRecord", true, [](Sweep &s) {
@@ -796,13 +780,13 @@ const Case kCases[] = {
          char **fields = nullptr;
          const char *next = s.call([&] { return csv_next_record(text, 100, ',', &fields); });
          EXPECT_EQ(next, text + 9);
-         s.expect(list_of(fields) == V{"x", "y,z"}, !fields);
+         s.expect(to_vector(fields) == V{"x", "y,z"}, !fields);
          strlist_free(fields);
      }},
     {"CsvReadRecord", true, [](Sweep &s) {
          FILE *f = stream_of("\xEF\xBB\xBF" "a;b\r\nc\n");
          char **fields = s.call([&] { return csv_read_record(f, ';', 1); });
-         s.expect(list_of(fields) == V{"a", "b"}, !fields);
+         s.expect(to_vector(fields) == V{"a", "b"}, !fields);
          strlist_free(fields);
          std::fclose(f);
      }},
@@ -814,12 +798,8 @@ void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 class AllocSweep : public testing::TestWithParam<Case> {
 protected:
-    static void SetUpTestSuite() {
-        char path[] = "/tmp/kestrin_alloc_sweepXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir() = path;
-    }
-    static void TearDownTestSuite() { std::system(("rm -rf " + dir()).c_str()); }
+    static void SetUpTestSuite() { temp_dir = std::make_unique<TempDir>(); }
+    static void TearDownTestSuite() { temp_dir.reset(); }
     void TearDown() override { kestrin::mem::fail_allocations_after(-1); }
 };
 
