@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 entries=${1:-100000}
 repeat=${REPEAT:-5}
-bin=build/bench
+bin=${BENCH_BIN:-build/bench}
 file=/tmp/kestrin_ldif_bench_${entries}.ldif
 [ -f "$file" ] || "$bin/kestrin_ldif_gen" "$file" "$entries"
 size=$(stat -c %s "$file")

@@ -1,4 +1,5 @@
 // Reading LDIF: logical lines, and entries out of a text or a stream.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -179,10 +180,55 @@ const char *next_entry(const char *cursor, char **entry, int *entry_len) {
     return cursor;
 }
 
+// The entry text under construction: a malloc'd block handed to the caller
+// as it stands, so the lines are copied once, straight into the result.
+class EntryText {
+public:
+    EntryText() = default;
+    EntryText(const EntryText &) = delete;
+    EntryText &operator=(const EntryText &) = delete;
+    ~EntryText() { std::free(data_); }
+
+    // Appends line and a LF; false when memory ran out.
+    bool add_line(std::string_view line) {
+        const size_t want = size_ + line.size() + 2;  // the LF and the final NUL
+        if (want > room_ && !grow(want)) return false;
+        std::memcpy(data_ + size_, line.data(), line.size());
+        size_ += line.size();
+        data_[size_++] = '\n';
+        return true;
+    }
+    char *release() {
+        data_[size_] = '\0';
+        char *text = data_;
+        data_ = nullptr;
+        return text;
+    }
+
+private:
+    bool grow(size_t want) {
+        const size_t room = std::max({want, room_ * 2, size_t{1024}});
+        char *p = static_cast<char *>(mem::reallocate(data_, room));
+        if (!p) return false;
+        data_ = p;
+        room_ = room;
+        return true;
+    }
+    char *data_ = nullptr;
+    size_t size_ = 0, room_ = 0;
+};
+
+// The line buffer is kept between calls, as a stream is read one entry after
+// another; one that grew past this for a long line is let go after the entry.
+constexpr size_t kKeptLineRoom = 64u << 10;
+
 char *read_entry(FILE *stream) {
     if (!stream || std::feof(stream)) return nullptr;
-    line::Reader reader;
-    std::string text;
+    thread_local line::Reader reader;
+    struct Trim {
+        ~Trim() { reader.release_if_larger(kKeptLineRoom); }
+    } trim;
+    EntryText text;
     bool started = false;
     std::string_view raw;
     // The end of the stream (or a read error) inside an entry delivers the
@@ -195,10 +241,9 @@ char *read_entry(FILE *stream) {
         }
         if (!started && !is_dn_line(line)) continue;
         started = true;
-        text.append(line);
-        text += '\n';
+        if (!text.add_line(line)) return nullptr;
     }
-    return started ? mem::duplicate(text) : nullptr;
+    return started ? text.release() : nullptr;
 }
 
 }  // namespace

@@ -26,6 +26,14 @@ public:
         return true;
     }
 
+    // Lets the buffer go when it has grown past room bytes.
+    void release_if_larger(size_t room) {
+        if (room_ <= room) return;
+        std::free(data_);
+        data_ = nullptr;
+        room_ = 0;
+    }
+
 private:
     char *data_ = nullptr;
     size_t room_ = 0;
