@@ -37,6 +37,11 @@ void report_unparsable_first_line() {
 bool add_line(ekva::RecordBuilder &record, const Line &line, std::string &key, std::string &encoded) {
     if (line.name.empty()) return true;
     if (!line.binary) return record.append(line.name, &line.value);
+    if (!line.base64.empty()) {  // already the encoding of the bytes
+        key.assign(line.name);
+        key += ";binary";
+        return record.append(key, &line.base64);
+    }
     if (line.value.empty()) return true;  // nothing to encode: no pair
     encoded.resize((line.value.size() + 2) / 3 * 4 + 1);
     const int n = base64_encode(reinterpret_cast<const unsigned char *>(line.value.data()), line.value.size(),
@@ -52,6 +57,7 @@ ekva_pair **to_record(const char *text) {
     ekva::RecordBuilder record(kRecordCapacity, EKVA_MULTI);
     if (!record.ok()) return nullptr;
     Workspace ws;
+    ws.keep_base64 = true;
     Line line;
     std::string key, encoded;
     const char *cursor = text;
@@ -102,6 +108,7 @@ template <class Store>
 bool for_each_record(const char *cursor, const char *class_name, Store store) {
     if (!cursor) return true;
     Workspace ws;
+    ws.keep_base64 = true;
     Line line;
     std::string scratch, key, encoded;
     while (*cursor) {

@@ -33,6 +33,9 @@ struct Line {
     std::string_view name;
     std::string_view value;  // text of a plain line, else bytes (may hold NULs)
     bool binary = false;
+    // With Workspace::keep_base64: the value's base64 text as written, when
+    // it is exactly the encoding of the bytes (value is then not decoded).
+    std::string_view base64;
 };
 
 // Reused storage of a walk: the line with its folds joined, the line
@@ -41,6 +44,11 @@ struct Workspace {
     std::string joined;
     std::string line;
     std::string value;
+    // Whether a base64 value written in its one canonical form is handed
+    // over as its text (Line::base64) instead of decoded: converting to
+    // records stores that very text, so decoding and encoding it again
+    // would only give it back.
+    bool keep_base64 = false;
 };
 
 enum class Parsed { kLine, kEnd, kFailed };

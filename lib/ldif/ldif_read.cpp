@@ -1,5 +1,6 @@
 // Reading LDIF: logical lines, and entries out of a text or a stream.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -55,6 +56,32 @@ bool decode_base64(std::string_view text, std::string &out) {
                                       text.size());
     if (n <= 0) return false;
     out.resize(static_cast<size_t>(n));
+    return true;
+}
+
+// The six-bit values of the base64 alphabet; -1 for any other byte.
+constexpr auto kSextet = [] {
+    std::array<signed char, 256> t{};
+    t.fill(-1);
+    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t i = 0; i < alphabet.size(); ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+    return t;
+}();
+
+// Whether text is the base64 encoding of some bytes exactly as the encoder
+// writes it: whole groups, no whitespace, the padding the length calls for
+// and zero bits under it. Such a text decodes, and encoding what it decodes
+// to gives it back unchanged.
+bool is_canonical_base64(std::string_view text) {
+    if (text.empty() || text.size() % 4 != 0) return false;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    const size_t pads = p[n - 1] != '=' ? 0 : p[n - 2] != '=' ? 1 : 2;
+    int bad = 0;
+    for (size_t i = 0; i < n - pads; ++i) bad |= kSextet[p[i]];
+    if (bad < 0) return false;
+    if (pads == 1) return (kSextet[p[n - 2]] & 0x3) == 0;
+    if (pads == 2) return (kSextet[p[n - 3]] & 0xF) == 0;
     return true;
 }
 
@@ -133,8 +160,15 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
             out.value = text;
         } else if (form == kBase64) {
             // Nothing after the marker is the empty value, as it is written.
-            if (!text.empty() && !decode_base64(text, ws.value)) return Parsed::kFailed;
-            out.value = text.empty() ? std::string_view() : std::string_view(ws.value);
+            if (text.empty()) {
+                out.value = std::string_view();
+            } else if (ws.keep_base64 && is_canonical_base64(text)) {
+                out.base64 = text;
+                return Parsed::kLine;
+            } else {
+                if (!decode_base64(text, ws.value)) return Parsed::kFailed;
+                out.value = ws.value;
+            }
         } else {
             read_reference(text, ws.value);
             out.value = ws.value;
