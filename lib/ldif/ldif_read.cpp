@@ -25,6 +25,7 @@ constexpr std::string_view kFileScheme = "file://";
 // The logical line without its folds (each LF and the blank after it).
 void join_folds(const Extent &e, std::string &out) {
     out.clear();
+    out.reserve(static_cast<size_t>(e.end - e.begin));  // one allocation, even for a long folded value
     for (const char *p = e.begin; p < e.end;) {
         const auto *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(e.end - p)));
         const char *stop = lf ? lf : e.end;

@@ -45,6 +45,34 @@ TEST(Ldif2Ekva, OnePairPerLine) {
     EXPECT_EQ(pairs(rec.r), (V{"dn=cn=a", "cn=a", "mail=x", "mail=y", "#=#", "cn;binary=YWJj", "dn=second"}));
 }
 
+// A base64 value is stored as the encoding of its bytes, whatever form it
+// was written in; a value the decoder refuses ends the record there.
+struct Base64Form {
+    const char *written;
+    const char *stored;  // nullptr: the line is refused
+};
+
+class Ldif2EkvaBase64 : public testing::TestWithParam<Base64Form> {};
+
+TEST_P(Ldif2EkvaBase64, StoresTheEncodingOfTheBytes) {
+    const std::string text = std::string("dn: a\nphoto:: ") + GetParam().written + "\ncn: b\n";
+    const V want = GetParam().stored ? V{"dn=a", std::string("photo;binary=") + GetParam().stored, "cn=b"} : V{"dn=a"};
+    Record rec(ldif2ekva(text.c_str(), 0));
+    ASSERT_NE(rec.r, nullptr);
+    EXPECT_EQ(pairs(rec.r), want);
+    Set set;
+    ASSERT_EQ(ldif2ekva_set(&set.s, text.c_str(), nullptr), 1);
+    EXPECT_EQ(pairs(set.s[0]), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, Ldif2EkvaBase64,
+                         testing::Values(Base64Form{"YWJj", "YWJj"}, Base64Form{"YWI=", "YWI="},
+                                         Base64Form{"YQ==", "YQ=="}, Base64Form{"YWJj\n ZA==", "YWJjZA=="},
+                                         Base64Form{"YWJj ZA==", "YWJjZA=="}, Base64Form{"YWJjZA== ", "YWJjZA=="},
+                                         Base64Form{"YR==", nullptr}, Base64Form{"YWJ=", nullptr},
+                                         Base64Form{"YW=j", nullptr}, Base64Form{"YW*j", nullptr},
+                                         Base64Form{"YWJjZ", nullptr}));
+
 TEST(Ldif2Ekva, LargeEntriesGrowLikeEkvaAdd) {
     std::string text = "dn: cn=big\n";
     for (int i = 1; i < 120; ++i) text += "member: m" + std::to_string(i) + "\n";
