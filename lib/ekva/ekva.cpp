@@ -334,7 +334,27 @@ ekva_pair **RecordBuilder::release() {
 // The same steps as add() in an appending mode, with the count known.
 bool RecordBuilder::append(std::string_view key, const std::string_view *value) {
     if (!record_) return false;
-    ekva_pair *pair = new_pair(key, value);
+    return store(new_pair(key, value));
+}
+
+bool RecordBuilder::append_taking(std::string_view key, char *value) {
+    if (!record_) {
+        std::free(value);
+        return false;
+    }
+    auto *pair = static_cast<ekva_pair *>(mem::allocate(sizeof(ekva_pair)));
+    char *k = pair ? mem::duplicate(key) : nullptr;
+    if (!k) {
+        std::free(pair);
+        std::free(value);
+        return false;
+    }
+    pair->key = k;
+    pair->value = value;
+    return store(pair);
+}
+
+bool RecordBuilder::store(ekva_pair *pair) {
     if (!pair) return false;
     if (entries_ == capacity_) {
         if (capacity_ > INT_MAX / 2 || !grow_slots(record_, static_cast<size_t>(entries_) + 1, capacity_ * 2, mode_)) {

@@ -57,9 +57,13 @@ public:
     // Copies key and value (NULL value: no value). False when memory ran
     // out: the record is then as it was.
     bool append(std::string_view key, const std::string_view *value);
+    // The same with a malloc'd, NUL-terminated value that the record takes
+    // over (freed when memory runs out).
+    bool append_taking(std::string_view key, char *value);
     ekva_pair **release();  // hands the record over
 
 private:
+    bool store(ekva_pair *pair);  // stores a new pair, or frees it
     ekva_pair **record_;
     int capacity_, mode_, entries_ = 0;
 };

@@ -53,6 +53,77 @@ bool add_line(ekva::RecordBuilder &record, const Line &line, std::string &key, s
     return record.append(key, &text);
 }
 
+// A folded line joined in a block of its own. When the value to store is a
+// view into the block, the record takes the block over as the value: a long
+// folded value (a photo) is copied once, not joined and then copied again.
+class JoinedLine {
+public:
+    JoinedLine() = default;
+    JoinedLine(const JoinedLine &) = delete;
+    JoinedLine &operator=(const JoinedLine &) = delete;
+    ~JoinedLine() { std::free(data_); }
+
+    // The logical line without its folds; false when memory ran out.
+    bool join(const Extent &e) {
+        const auto room = static_cast<size_t>(e.end - e.begin) + 1;
+        data_ = static_cast<char *>(mem::allocate(room));
+        if (!data_) return false;
+        for (const char *p = e.begin; p < e.end;) {
+            const auto *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(e.end - p)));
+            const char *stop = lf ? lf : e.end;
+            std::memcpy(data_ + size_, p, static_cast<size_t>(stop - p));
+            size_ += static_cast<size_t>(stop - p);
+            p = lf ? lf + 2 : e.end;
+        }
+        return true;
+    }
+    std::string_view view() const { return {data_, size_}; }
+    bool holds(std::string_view part) const {
+        return data_ && part.data() >= data_ && part.data() + part.size() <= data_ + size_;
+    }
+    // part (a view into the block) as a NUL-terminated block of its own.
+    char *take(std::string_view part) {
+        std::memmove(data_, part.data(), part.size());
+        data_[part.size()] = '\0';
+        char *taken = data_;
+        data_ = nullptr;
+        size_ = 0;
+        if (char *fitted = static_cast<char *>(std::realloc(taken, part.size() + 1))) taken = fitted;
+        return taken;
+    }
+
+private:
+    char *data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// add_line for a line parsed from joined: the record takes the joined block
+// over when the value to store lies in it.
+bool add_joined_line(ekva::RecordBuilder &record, const Line &line, JoinedLine &joined, std::string &key,
+                     std::string &encoded) {
+    if (line.name.empty()) return true;
+    if (!line.binary && joined.holds(line.value)) {
+        key.assign(line.name);
+        return record.append_taking(key, joined.take(line.value));
+    }
+    if (!line.base64.empty() && joined.holds(line.base64)) {
+        key.assign(line.name);
+        key += ";binary";
+        return record.append_taking(key, joined.take(line.base64));
+    }
+    return add_line(record, line, key, encoded);
+}
+
+// The next logical line at cursor, parsed as parse_line parses it.
+Parsed next_line(const char *&cursor, Workspace &ws, JoinedLine &joined, Line &line) {
+    if (!*cursor) return Parsed::kEnd;
+    const Extent e = logical_line(cursor);
+    cursor = e.next;
+    if (!e.has_folds) return parse_joined({e.begin, static_cast<size_t>(e.end - e.begin)}, ws, line);
+    if (!joined.join(e)) return Parsed::kFailed;
+    return parse_joined(joined.view(), ws, line);
+}
+
 ekva_pair **to_record(const char *text) {
     ekva::RecordBuilder record(kRecordCapacity, EKVA_MULTI);
     if (!record.ok()) return nullptr;
@@ -60,15 +131,17 @@ ekva_pair **to_record(const char *text) {
     ws.keep_base64 = true;
     Line line;
     std::string key, encoded;
-    const char *cursor = text;
-    Parsed parsed = parse_line(cursor, ws, line, &cursor);
-    if (parsed != Parsed::kLine) {
-        report_unparsable_first_line();
-        return nullptr;
-    }
+    const char *cursor = text ? text : "";
     // A later line that cannot be parsed ends the record quietly.
-    for (; parsed == Parsed::kLine; parsed = parse_line(cursor, ws, line, &cursor))
-        if (!add_line(record, line, key, encoded)) return nullptr;
+    for (bool first = true;; first = false) {
+        JoinedLine joined;
+        if (next_line(cursor, ws, joined, line) != Parsed::kLine) {
+            if (!first) break;
+            report_unparsable_first_line();
+            return nullptr;
+        }
+        if (!add_joined_line(record, line, joined, key, encoded)) return nullptr;
+    }
     return record.release();
 }
 
