@@ -216,7 +216,8 @@ const char *next_entry(const char *cursor, char **entry, int *entry_len) {
 }
 
 // The entry text under construction: a malloc'd block handed to the caller
-// as it stands, so the lines are copied once, straight into the result.
+// as it stands, so the lines are copied once, from the stream's buffer
+// straight into the result.
 class EntryText {
 public:
     EntryText() = default;
@@ -224,14 +225,22 @@ public:
     EntryText &operator=(const EntryText &) = delete;
     ~EntryText() { std::free(data_); }
 
-    // Appends line and a LF; false when memory ran out.
-    bool add_line(std::string_view line) {
-        const size_t want = size_ + line.size() + 2;  // the LF and the final NUL
+    // Appends n bytes; false when memory ran out.
+    bool append(const char *bytes, size_t n) {
+        const size_t want = size_ + n + 2;  // room for a LF and the final NUL
         if (want > room_ && !grow(want)) return false;
-        std::memcpy(data_ + size_, line.data(), line.size());
-        size_ += line.size();
-        data_[size_++] = '\n';
+        std::memcpy(data_ + size_, bytes, n);
+        size_ += n;
         return true;
+    }
+    size_t size() const { return size_; }
+    std::string_view from(size_t start) const { return {data_ + start, size_ - start}; }
+    // Cuts the text back to size bytes.
+    void cut(size_t size) { size_ = size; }
+    // Cuts the text back to size bytes and ends it with a LF.
+    void end_line(size_t size) {
+        size_ = size;
+        data_[size_++] = '\n';
     }
     char *release() {
         data_[size_] = '\0';
@@ -253,30 +262,33 @@ private:
     size_t size_ = 0, room_ = 0;
 };
 
-// The line buffer is kept between calls, as a stream is read one entry after
-// another; one that grew past this for a long line is let go after the entry.
-constexpr size_t kKeptLineRoom = 64u << 10;
-
 char *read_entry(FILE *stream) {
     if (!stream || std::feof(stream)) return nullptr;
-    thread_local line::Reader reader;
-    struct Trim {
-        ~Trim() { reader.release_if_larger(kKeptLineRoom); }
-    } trim;
+    const line::StreamLock lock(stream);
     EntryText text;
     bool started = false;
-    std::string_view raw;
-    // The end of the stream (or a read error) inside an entry delivers the
-    // lines gathered as the last entry.
-    while (reader.next(stream, raw)) {
-        const std::string_view line = line::without_lf_then_cr(raw);
+    // Each line is read onto the end of the text, then kept (without its
+    // line end, and with one LF) or cut off again. The end of the stream (or
+    // a read error) inside an entry delivers the lines gathered as the last
+    // entry.
+    for (;;) {
+        const size_t start = text.size();
+        const line::Appended got =
+            line::append_line(stream, [&text](const char *bytes, size_t n) { return text.append(bytes, n); });
+        if (got == line::Appended::kNoMemory) return nullptr;
+        if (got == line::Appended::kEnd) break;
+        const std::string_view line = line::without_lf_then_cr(text.from(start));
         if (ldif::only_crs(line.data(), line.data() + line.size())) {  // a blank line
+            text.cut(start);
             if (started) break;
             return nullptr;  // a blank line before any dn: line (consumed)
         }
-        if (!started && !is_dn_line(line)) continue;
+        if (!started && !is_dn_line(line)) {
+            text.cut(start);
+            continue;
+        }
         started = true;
-        if (!text.add_line(line)) return nullptr;
+        text.end_line(start + line.size());
     }
     return started ? text.release() : nullptr;
 }

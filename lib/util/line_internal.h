@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,60 @@ private:
     char *data_ = nullptr;
     size_t room_ = 0;
 };
+
+// Holds a stream's lock for a run of append_line calls.
+class StreamLock {
+public:
+    explicit StreamLock(FILE *stream) : stream_(stream) { flockfile(stream_); }
+    StreamLock(const StreamLock &) = delete;
+    StreamLock &operator=(const StreamLock &) = delete;
+    ~StreamLock() { funlockfile(stream_); }
+
+private:
+    FILE *stream_;
+};
+
+// Appends the next physical line of stream, with its LF if it has one, by
+// calls to append(const char *, size_t) (false: memory ran out). The caller
+// holds the stream's StreamLock. Under glibc the line is copied straight out
+// of the stream's own buffer, once; elsewhere it goes through getline.
+enum class Appended { kLine, kEnd, kNoMemory };
+
+template <class Append>
+Appended append_line(FILE *stream, Append &&append) {
+#ifdef __GLIBC__
+    bool any = false;
+    for (;;) {
+        char *at = stream->_IO_read_ptr;
+        if (at >= stream->_IO_read_end) {
+            // getc refills the buffer (or reports the end or an error).
+            const int c = getc_unlocked(stream);
+            if (c == EOF) return any ? Appended::kLine : Appended::kEnd;
+            const char byte = static_cast<char>(c);
+            if (!append(&byte, size_t{1})) return Appended::kNoMemory;
+            any = true;
+            if (byte == '\n') return Appended::kLine;
+            continue;
+        }
+        const auto avail = static_cast<size_t>(stream->_IO_read_end - at);
+        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', avail));
+        const size_t n = lf ? static_cast<size_t>(lf - at) + 1 : avail;
+        if (!append(static_cast<const char *>(at), n)) return Appended::kNoMemory;
+        stream->_IO_read_ptr = at + n;
+        any = true;
+        if (lf) return Appended::kLine;
+    }
+#else
+    char *data = nullptr;
+    size_t room = 0;
+    const ssize_t got = getline(&data, &room, stream);
+    const Appended r = got <= 0 ? Appended::kEnd
+                       : append(static_cast<const char *>(data), static_cast<size_t>(got)) ? Appended::kLine
+                                                                                          : Appended::kNoMemory;
+    std::free(data);
+    return r;
+#endif
+}
 
 // Line ends. The readers take carriage returns off their lines by four
 // rules, each one documented by its reader, and callers rely on every one

@@ -266,6 +266,20 @@ TEST_F(ReadEntry, LongLinesArriveWhole) {
     EXPECT_EQ(next(), "dn: a\nd: " + long_value + "\nphoto: " + longer + "\nsn: z\n");
 }
 
+// The stream stays the caller's: a byte pushed back before is read first,
+// and a read after the entry starts right after its blank line.
+TEST_F(ReadEntry, SharesTheStreamWithOtherReaders) {
+    open("Xn: a\ncn: b\n\nnext line\ndn: c\n");
+    ASSERT_EQ(std::fgetc(stream), 'X');
+    ASSERT_EQ(std::ungetc('d', stream), 'd');
+    EXPECT_EQ(next(), "dn: a\ncn: b\n");
+    char line[32];
+    ASSERT_NE(std::fgets(line, sizeof line, stream), nullptr);
+    EXPECT_STREQ(line, "next line\n");
+    EXPECT_EQ(next(), "dn: c\n");
+    EXPECT_EQ(std::fgetc(stream), EOF);
+}
+
 TEST_F(ReadEntry, BlankLineBeforeDn) {
     open("\n\ndn: a\n");
     EXPECT_EQ(next(), "(null)");
