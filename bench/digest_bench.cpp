@@ -58,10 +58,10 @@ void openssl_sha1(const unsigned char *p, size_t n, unsigned char *md) {
 
 void BM_Sha1Buffer(benchmark::State &state) {
     const bool portable = state.range(0) != 0;
-    kestrin::sha1::force_portable(portable);
+    kestrin::cpu::force_portable(portable);
     char out[41];
     for (auto _ : state) benchmark::DoNotOptimize(sha1_buffer(data().data(), kBuffer, 'x', out));
-    kestrin::sha1::force_portable(false);
+    kestrin::cpu::force_portable(false);
     record(state, kBuffer);
 }
 

@@ -1,5 +1,5 @@
 // base64 codec: the exact one-pass contract of base64.h, with the bulk of the
-// work done by group kernels (portable or AVX2, chosen once at run time).
+// work done by group kernels (portable or AVX2, picked by cpu::kernels()).
 #include "codec/base64.h"
 
 #include <algorithm>
@@ -56,9 +56,6 @@ int finish_after_padding(const char *rest, const char *end, const unsigned char 
     return t > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(t);
 }
 
-GroupEncoder pick_encoder() { return cpu::has_avx2() ? encode_groups_avx2 : encode_groups_portable; }
-BulkDecoder pick_decoder() { return cpu::has_avx2() ? decode_bulk_avx2 : decode_bulk_portable; }
-
 }  // namespace
 
 void encode_groups_portable(const unsigned char *src, size_t n, char *out) {
@@ -111,8 +108,7 @@ int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t
 }
 
 int decode_span(const char *text, size_t len, unsigned char *out, size_t out_size) {
-    static const auto kernel = pick_decoder();
-    return decode_span_with(kernel, text, len, out, out_size);
+    return decode_span_with(cpu::kernels().base64_decode, text, len, out, out_size);
 }
 
 int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned char *out, size_t out_size) {
@@ -191,8 +187,7 @@ int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned 
 
 extern "C" int base64_encode(const unsigned char *src, size_t src_len, char *out,
                              size_t out_size) noexcept {
-    static const auto kernel = kestrin::base64::pick_encoder();
-    return kestrin::base64::encode_with(kernel, src, src_len, out, out_size);
+    return kestrin::base64::encode_with(kestrin::cpu::kernels().base64_encode, src, src_len, out, out_size);
 }
 
 extern "C" int base64_decode(const char *text, unsigned char *out, size_t out_size) noexcept {

@@ -14,8 +14,6 @@
 namespace kestrin::sha1 {
 namespace {
 
-bool portable_forced = false;
-
 inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 inline uint32_t load_be32(const unsigned char *p) {
@@ -28,7 +26,7 @@ void wipe(void *p, size_t n) {
     __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
-BlockKernel kernel() { return portable_forced ? compress_portable : best_kernel(); }
+BlockKernel kernel() { return cpu::kernels().sha1_compress; }
 
 void write_digest(const unsigned char digest[20], char format, char *out) {
     if (format != 'x') {
@@ -91,10 +89,6 @@ void compress_portable(uint32_t state[5], const unsigned char *data, size_t bloc
 #undef KESTRIN_SHA1_PARITY
 #undef KESTRIN_SHA1_CH
 #undef KESTRIN_SHA1_W
-
-BlockKernel best_kernel() { return cpu::has_sha() ? compress_shani : compress_portable; }
-
-void force_portable(bool portable) { portable_forced = portable; }
 
 }  // namespace kestrin::sha1
 

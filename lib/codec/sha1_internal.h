@@ -1,5 +1,5 @@
-// SHA-1 block kernels: portable, and the x86 SHA extensions chosen once at
-// run time when CPUID reports them. Tests call each directly.
+// SHA-1 block kernels: portable, and the x86 SHA extensions picked by
+// cpu::kernels() when CPUID reports them. Tests call each directly.
 #pragma once
 
 #include <cstddef>
@@ -11,10 +11,5 @@ namespace kestrin::sha1 {
 using BlockKernel = void (*)(uint32_t state[5], const unsigned char *data, size_t blocks);
 void compress_portable(uint32_t state[5], const unsigned char *data, size_t blocks);
 void compress_shani(uint32_t state[5], const unsigned char *data, size_t blocks);
-
-BlockKernel best_kernel();
-
-// Test hook: forces the portable kernel (true) or the best one (false).
-void force_portable(bool portable);
 
 }  // namespace kestrin::sha1

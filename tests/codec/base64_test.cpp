@@ -23,6 +23,17 @@ std::string encode(const std::string &bytes) {
     return n < 0 ? std::string() : std::string(out.data(), static_cast<size_t>(n));
 }
 
+// Runs check with the best kernels and again with the portable ones forced.
+template <class Check>
+void with_each_kernel(Check check) {
+    for (bool portable : {false, true}) {
+        SCOPED_TRACE(portable ? "portable kernels" : "best kernels");
+        kestrin::cpu::force_portable(portable);
+        check();
+    }
+    kestrin::cpu::force_portable(false);
+}
+
 // Decodes into an exact-size heap buffer so that AddressSanitizer sees any
 // write past out_size.
 int decode_into(const std::string &text, size_t out_size, std::string *bytes = nullptr) {
@@ -39,10 +50,12 @@ class Base64Vectors : public testing::TestWithParam<EncodeCase> {};
 
 TEST_P(Base64Vectors, EncodesAndDecodes) {
     const auto &c = GetParam();
-    EXPECT_EQ(encode(c.bytes), c.text);
-    std::string back;
-    EXPECT_EQ(decode_into(c.text, c.bytes.size() + 1, &back), static_cast<int>(c.bytes.size()));
-    EXPECT_EQ(back, c.bytes);
+    with_each_kernel([&] {
+        EXPECT_EQ(encode(c.bytes), c.text);
+        std::string back;
+        EXPECT_EQ(decode_into(c.text, c.bytes.size() + 1, &back), static_cast<int>(c.bytes.size()));
+        EXPECT_EQ(back, c.bytes);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Rfc4648, Base64Vectors,
@@ -89,13 +102,15 @@ class Base64DecodeCases : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(Base64DecodeCases, MatchesContract) {
     const auto &c = GetParam();
-    std::string bytes;
-    EXPECT_EQ(decode_into(c.text, 64, &bytes), c.result) << c.text;
-    if (c.result > 0) {
-        EXPECT_EQ(bytes, c.bytes);
-    }
-    // Validation only (no buffer) agrees, except that it cannot see unused bits.
-    EXPECT_EQ(base64_decode(c.text, nullptr, 0), c.result) << c.text;
+    with_each_kernel([&] {
+        std::string bytes;
+        EXPECT_EQ(decode_into(c.text, 64, &bytes), c.result) << c.text;
+        if (c.result > 0) {
+            EXPECT_EQ(bytes, c.bytes);
+        }
+        // Validation only (no buffer) agrees: none of these has unused bits set.
+        EXPECT_EQ(base64_decode(c.text, nullptr, 0), c.result) << c.text;
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -244,10 +259,12 @@ TEST(Base64, RoundTripsLargeBuffers) {
     std::mt19937 rng(99);
     std::string bytes(1 << 20, '\0');
     for (auto &b : bytes) b = static_cast<char>(rng());
-    const std::string text = encode(bytes);
-    std::string back;
-    ASSERT_EQ(decode_into(text, bytes.size() + 1, &back), static_cast<int>(bytes.size()));
-    EXPECT_EQ(back, bytes);
+    with_each_kernel([&] {
+        const std::string text = encode(bytes);
+        std::string back;
+        ASSERT_EQ(decode_into(text, bytes.size() + 1, &back), static_cast<int>(bytes.size()));
+        EXPECT_EQ(back, bytes);
+    });
 }
 
 }  // namespace

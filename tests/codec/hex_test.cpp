@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "codec/cpu_internal.h"
+#include "codec/hex_internal.h"
 #include "util/alloc_internal.h"
 
 namespace {
@@ -18,7 +21,17 @@ std::string encode(const std::string &bytes) {
     return s;
 }
 
-TEST(HexEncode, UpperCaseTwoDigitsPerByte) {
+// The public operations run with the best kernels and again with the
+// portable ones forced, so the portable loops are proven on an AVX2 machine.
+class HexApi : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { kestrin::cpu::force_portable(GetParam()); }
+    void TearDown() override { kestrin::cpu::force_portable(false); }
+};
+INSTANTIATE_TEST_SUITE_P(Kernels, HexApi, testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "portable" : "best"; });
+
+TEST_P(HexApi, EncodeUpperCaseTwoDigitsPerByte) {
     EXPECT_EQ(encode(std::string("\x00\xab\xff", 3)), "00ABFF");
     EXPECT_EQ(hex_encode(nullptr, 3), nullptr);
     EXPECT_EQ(hex_encode(reinterpret_cast<const unsigned char *>("x"), 0), nullptr);
@@ -42,7 +55,7 @@ TEST(HexDigitValue, BothCasesOnly) {
     EXPECT_EQ(hex_digit_value('a', nullptr), 0);
 }
 
-TEST(HexDecode, Success) {
+TEST_P(HexApi, DecodeSuccess) {
     unsigned char *out = nullptr;
     ASSERT_EQ(hex_decode("0aFf", &out), 2u);
     EXPECT_EQ(out[0], 0x0A);
@@ -62,7 +75,7 @@ TEST(HexDecode, RefusalsAllocateNothing) {
 
 // A bad pair anywhere, also inside a vector block: bytes before it decoded,
 // the rest 0x41, and the buffer handed over.
-TEST(HexDecode, BadDigitLeavesPartlyFilledBuffer) {
+TEST_P(HexApi, BadDigitLeavesPartlyFilledBuffer) {
     for (size_t n : {2, 17, 40, 100}) {
         for (size_t bad = 0; bad < 2 * n; bad += 3) {
             std::string text;
@@ -82,7 +95,7 @@ TEST(HexDecode, BadDigitLeavesPartlyFilledBuffer) {
     std::free(out);
 }
 
-TEST(Hex, RoundTripsEveryByteAndLength) {
+TEST_P(HexApi, RoundTripsEveryByteAndLength) {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     std::mt19937 rng(5);
@@ -108,6 +121,101 @@ TEST(Hex, AllocationFailureReturnsNothing) {
     EXPECT_EQ(hex_decode("abcd", &out), 0u);
     kestrin::mem::fail_allocations_after(-1);
     EXPECT_EQ(out, &sentinel);
+}
+
+// An independent reading of the digit rules, one character at a time.
+int reference_digit(char c) {
+    const char *upper = "0123456789ABCDEF", *lower = "0123456789abcdef";
+    for (int i = 0; i < 16; ++i)
+        if (c == upper[i] || c == lower[i]) return i;
+    return -1;
+}
+
+struct HexKernels {
+    const char *name;
+    kestrin::hex::Encoder encode;
+    kestrin::hex::Decoder decode;
+};
+
+std::vector<HexKernels> hex_kernels() {
+    std::vector<HexKernels> k{{"portable", kestrin::hex::encode_portable, kestrin::hex::decode_portable}};
+    if (kestrin::cpu::has_avx2()) k.push_back({"avx2", kestrin::hex::encode_avx2, kestrin::hex::decode_avx2});
+    return k;
+}
+
+// Every kernel against the reference: all 256 byte values in every lane of a
+// vector block, then random sizes across the block boundaries.
+TEST(HexKernels, EncodeEveryByteInEveryPosition) {
+    for (const auto &k : hex_kernels()) {
+        for (size_t len : {1, 31, 32, 33, 64, 100}) {
+            for (size_t pos = 0; pos < len; ++pos) {
+                for (int b = 0; b < 256; b += (pos % 7 == 0 ? 1 : 37)) {
+                    std::vector<unsigned char> data(len, 0x5A);
+                    data[pos] = static_cast<unsigned char>(b);
+                    std::string out(2 * len + 1, '.');
+                    k.encode(data.data(), len, out.data());
+                    ASSERT_EQ(out[2 * len], '.') << k.name << " wrote past its output";
+                    for (size_t i = 0; i < len; ++i) {
+                        ASSERT_EQ(reference_digit(out[2 * i]), data[i] >> 4) << k.name << " " << len << " " << i;
+                        ASSERT_EQ(reference_digit(out[2 * i + 1]), data[i] & 15) << k.name << " " << len << " " << i;
+                        ASSERT_TRUE(out[2 * i] < 'a' && out[2 * i + 1] < 'a') << "upper case only";
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(HexKernels, DecodeEveryCharacterInEveryPosition) {
+    for (const auto &k : hex_kernels()) {
+        for (size_t n : {1, 15, 16, 17, 32, 40}) {
+            for (size_t pos = 0; pos < 2 * n; ++pos) {
+                for (int c = 0; c < 256; ++c) {
+                    std::string text;
+                    for (size_t i = 0; i < n; ++i) text += "c3";
+                    text[pos] = static_cast<char>(c);
+                    const bool good = reference_digit(static_cast<char>(c)) >= 0;
+                    std::vector<unsigned char> out(n + 1, 0x99);
+                    const size_t done = k.decode(text.data(), n, out.data());
+                    ASSERT_EQ(done, good ? n : pos / 2) << k.name << " char " << c << " at " << pos;
+                    for (size_t i = 0; i < done; ++i) {
+                        const int want = reference_digit(text[2 * i]) << 4 | reference_digit(text[2 * i + 1]);
+                        ASSERT_EQ(out[i], want) << k.name << " " << i;
+                    }
+                    for (size_t i = done; i <= n; ++i) ASSERT_EQ(out[i], 0x99) << k.name << " wrote at " << i;
+                }
+            }
+        }
+    }
+}
+
+TEST(HexKernels, AgreeWithReferenceOnRandomSizes) {
+    std::mt19937 rng(31);
+    static const char kMixed[] = "0123456789abcdefABCDEF";
+    for (int round = 0; round < 2000; ++round) {
+        const size_t n = rng() % 200;
+        std::vector<unsigned char> data(n);
+        for (auto &b : data) b = static_cast<unsigned char>(rng());
+        std::string text(2 * n, '\0');
+        for (auto &c : text) c = kMixed[rng() % 22];
+        if (n && round % 2) text[rng() % (2 * n)] = static_cast<char>(rng() % 2 ? 'g' : '\x80');
+        size_t want = n;
+        for (size_t i = 0; i < n; ++i)
+            if (reference_digit(text[2 * i]) < 0 || reference_digit(text[2 * i + 1]) < 0) {
+                want = i;
+                break;
+            }
+        for (const auto &k : hex_kernels()) {
+            std::string enc(2 * n, '\0');
+            k.encode(data.data(), n, enc.data());
+            for (size_t i = 0; i < n; ++i)
+                ASSERT_EQ(reference_digit(enc[2 * i]) << 4 | reference_digit(enc[2 * i + 1]), data[i]) << k.name;
+            std::vector<unsigned char> out(n + 1, 0x99);
+            ASSERT_EQ(k.decode(text.data(), n, out.data()), want) << k.name << " " << text;
+            for (size_t i = 0; i < want; ++i)
+                ASSERT_EQ(out[i], reference_digit(text[2 * i]) << 4 | reference_digit(text[2 * i + 1])) << k.name;
+        }
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/cpu_internal.h"
 #include "codec/sha1_internal.h"
 #include "support.h"
 
@@ -61,9 +62,9 @@ std::string buffer_hex(const std::string &message) {
 class Sha1 : public testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
-        kestrin::sha1::force_portable(GetParam());
+        kestrin::cpu::force_portable(GetParam());
     }
-    void TearDown() override { kestrin::sha1::force_portable(false); }
+    void TearDown() override { kestrin::cpu::force_portable(false); }
 };
 INSTANTIATE_TEST_SUITE_P(Kernels, Sha1, testing::Values(false, true),
                          [](const auto &info) { return info.param ? "portable" : "best"; });
