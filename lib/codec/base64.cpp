@@ -86,7 +86,7 @@ size_t decode_bulk_portable(const char *text, size_t len, unsigned char *out, si
 int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, char *out,
                 size_t out_size) {
     const size_t groups = src_len / 3, rem = src_len % 3;
-    const size_t total = (groups + (rem ? 1 : 0)) * 4;
+    const size_t total = base64_encoded_size(src_len);
     if (total > static_cast<size_t>(INT_MAX)) return -1;
     // Groups that fit are written even when the whole text does not, as a
     // one-pass encoder would have left them.
@@ -105,10 +105,6 @@ int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, c
 
 int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t out_size) {
     return decode_span_with(kernel, text, std::strlen(text), out, out_size);
-}
-
-int decode_span(const char *text, size_t len, unsigned char *out, size_t out_size) {
-    return decode_span_with(cpu::kernels().base64_decode, text, len, out, out_size);
 }
 
 int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned char *out, size_t out_size) {
@@ -185,12 +181,22 @@ int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned 
 
 }  // namespace kestrin::base64
 
+extern "C" size_t base64_encoded_size(size_t n) noexcept {
+    const size_t groups = n / 3 + (n % 3 ? 1 : 0);
+    return groups > SIZE_MAX / 4 ? SIZE_MAX : groups * 4;
+}
+
 extern "C" int base64_encode(const unsigned char *src, size_t src_len, char *out,
                              size_t out_size) noexcept {
     return kestrin::base64::encode_with(kestrin::cpu::kernels().base64_encode, src, src_len, out, out_size);
 }
 
+extern "C" int base64_decode_n(const char *text, size_t text_len, unsigned char *out, size_t out_size) noexcept {
+    if (!text) return -1;
+    return kestrin::base64::decode_span_with(kestrin::cpu::kernels().base64_decode, text, text_len, out, out_size);
+}
+
 extern "C" int base64_decode(const char *text, unsigned char *out, size_t out_size) noexcept {
     if (!text) return -1;
-    return kestrin::base64::decode_span(text, std::strlen(text), out, out_size);
+    return base64_decode_n(text, std::strlen(text), out, out_size);
 }

@@ -1,7 +1,6 @@
-// Kernels behind base64_encode / base64_decode. The public entry points pick
-// the AVX2 kernels once, on first use, when the CPU has them; the portable
-// kernels are always built, and tests call both sides directly to prove they
-// agree byte for byte.
+// Kernels behind base64_encode / base64_decode: portable ones, always built,
+// and AVX2 ones picked by cpu::kernels() when the CPU has AVX2. Tests call
+// both sides directly to prove they agree byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -35,9 +34,7 @@ int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, c
                 size_t out_size);
 int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t out_size);
 
-// Decoding of text[0, len) as if text[len] were the terminating NUL (the
-// span holds no NUL), for callers that read lines out of a larger text.
-int decode_span(const char *text, size_t len, unsigned char *out, size_t out_size);
+// base64_decode_n with an explicit kernel choice.
 int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned char *out, size_t out_size);
 
 }  // namespace kestrin::base64

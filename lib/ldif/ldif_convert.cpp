@@ -43,7 +43,7 @@ bool add_line(ekva::RecordBuilder &record, const Line &line, std::string &key, s
         return record.append(key, &line.base64);
     }
     if (line.value.empty()) return true;  // nothing to encode: no pair
-    encoded.resize((line.value.size() + 2) / 3 * 4 + 1);
+    encoded.resize(base64_encoded_size(line.value.size()) + 1);
     const int n = base64_encode(reinterpret_cast<const unsigned char *>(line.value.data()), line.value.size(),
                                 encoded.data(), encoded.size());
     if (n <= 0) return true;

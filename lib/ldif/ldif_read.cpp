@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "util/guard_internal.h"
-#include "codec/base64_internal.h"
+#include "codec/base64.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
 #include "util/alloc_internal.h"
@@ -53,8 +53,8 @@ void read_reference(std::string_view text, std::string &out) {
 
 bool decode_base64(std::string_view text, std::string &out) {
     out.resize(text.size());
-    const int n = base64::decode_span(text.data(), text.size(), reinterpret_cast<unsigned char *>(out.data()),
-                                      text.size());
+    const int n = base64_decode_n(text.data(), text.size(), reinterpret_cast<unsigned char *>(out.data()),
+                                  text.size());
     if (n <= 0) return false;
     out.resize(static_cast<size_t>(n));
     return true;

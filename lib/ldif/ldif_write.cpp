@@ -37,8 +37,6 @@ bool is_safe_string(std::string_view value, bool high_bytes_allowed) {
     return true;
 }
 
-size_t base64_length(size_t bytes) { return (bytes + 2) / 3 * 4; }
-
 // Characters of the folded line, final line feed included.
 size_t folded_length(size_t unfolded) {
     const size_t folds = unfolded > kFirstLine ? (unfolded - kFirstLine + kNextLines - 1) / kNextLines : 0;
@@ -151,7 +149,7 @@ bool put_base64(Folder &line, std::string_view bytes, Scratch &scratch) {
     for (size_t done = 0; done < bytes.size(); done += kChunkBytes) {
         const size_t n = std::min(kChunkBytes, bytes.size() - done);
         const int written = base64_encode(src + done, n, scratch.data, scratch.size);
-        if (written < 0 || static_cast<size_t>(written) != base64_length(n)) {
+        if (written < 0 || static_cast<size_t>(written) != base64_encoded_size(n)) {
             message("Failed to encode binary value: %d\n", written);
             return false;
         }
@@ -185,7 +183,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     // the rest would read back as another line.
     if (mode == LDIF_ENC_URL && val.bytes.find_first_of("\n\r") != std::string_view::npos) return nullptr;
     const Head head = line_head(full_name, val, mode);
-    const size_t text_len = val.base64 ? base64_length(val.bytes.size()) : val.bytes.size();
+    const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
     const size_t appended = folded_length(head.name.size() + head.marker.size() + text_len);
     const int old = *count;
     if (appended > static_cast<size_t>(INT_MAX - old)) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec/base64_internal.h"
@@ -16,7 +18,7 @@ namespace {
 using namespace kestrin::base64;
 
 std::string encode(const std::string &bytes) {
-    std::vector<char> out((bytes.size() + 2) / 3 * 4 + 1);
+    std::vector<char> out(base64_encoded_size(bytes.size()) + 1);
     const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
                                 out.data(), out.size());
     EXPECT_GE(n, 0);
@@ -125,10 +127,85 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeCase{"Zm9-", -1, ""}, DecodeCase{"Zm9_", -1, ""},
                     DecodeCase{"QUI=x", -1, ""}, DecodeCase{"Zm9vYmFy", 6, "foobar"}));
 
+// Unused bits before the padding are refused only when there is an output
+// buffer to hold them; validation alone checks alphabet and grouping.
 TEST(Base64Decode, NonZeroUnusedBitsFailOnlyWithAnOutputBuffer) {
-    EXPECT_EQ(decode_into("QR==", 8), -1);
-    EXPECT_EQ(decode_into("QUJ=", 8), -1);
-    EXPECT_EQ(base64_decode("QR==", nullptr, 0), 1);
+    with_each_kernel([] {
+        for (const char *text : {"QR==", "QUJ=", "Zm9vQR==", "Zm9vYmFyQUJ= \n", "QR\n= =", "Zm9vYmFyZm9vYmFyZm9vYmFyZm9vYmFyQR=="}) {
+            EXPECT_EQ(decode_into(text, 64), -1) << text;
+            EXPECT_EQ(base64_decode_n(text, std::strlen(text), nullptr, 0), base64_decode(text, nullptr, 0)) << text;
+        }
+        EXPECT_EQ(base64_decode("QR==", nullptr, 0), 1);
+        EXPECT_EQ(base64_decode("QUJ=", nullptr, 0), 2);
+        EXPECT_EQ(base64_decode("Zm9vQR==", nullptr, 0), 4);
+        EXPECT_EQ(base64_decode("QR\n= =", nullptr, 0), 1);
+        EXPECT_EQ(base64_decode("Zm9vYmFyZm9vYmFyZm9vYmFyZm9vYmFyQR==", nullptr, 0), 25);
+        // The same texts with the bits clear decode either way.
+        EXPECT_EQ(decode_into("QQ==", 64), 1);
+        EXPECT_EQ(decode_into("QUI=", 64), 2);
+    });
+}
+
+TEST(Base64EncodedSize, FourCharactersPerStartedGroup) {
+    const std::pair<size_t, size_t> cases[] = {{0, 0}, {1, 4}, {2, 4}, {3, 4}, {4, 8}, {5, 8}, {6, 8}, {7, 12},
+                                               {49152, 65536}, {1610612733, 2147483644u}};
+    for (const auto &[n, size] : cases) EXPECT_EQ(base64_encoded_size(n), size) << n;
+    // Agrees with what the encoder writes.
+    std::vector<unsigned char> src(100, 0x41);
+    std::vector<char> out(200);
+    for (size_t n = 0; n < src.size(); ++n)
+        EXPECT_EQ(static_cast<size_t>(base64_encode(src.data(), n, out.data(), out.size())), base64_encoded_size(n));
+    // Sizes beyond size_t saturate instead of wrapping to a small number.
+    EXPECT_EQ(base64_encoded_size(SIZE_MAX / 4 * 3), SIZE_MAX / 4 * 4);
+    EXPECT_EQ(base64_encoded_size(SIZE_MAX / 4 * 3 + 1), SIZE_MAX);
+    EXPECT_EQ(base64_encoded_size(SIZE_MAX), SIZE_MAX);
+}
+
+// The span decoder reads exactly text_len characters: what follows them is
+// never looked at, and a NUL inside them is malformed.
+TEST(Base64DecodeN, ReadsExactlyTheSpan) {
+    with_each_kernel([] {
+        unsigned char out[64];
+        EXPECT_EQ(base64_decode_n("Zm9vYmFy", 4, out, sizeof out), 3);
+        EXPECT_EQ(std::string(reinterpret_cast<char *>(out), 3), "foo");
+        EXPECT_EQ(base64_decode_n("QQ==!!", 4, out, sizeof out), 1);
+        EXPECT_EQ(base64_decode_n("QQ==", 3, out, sizeof out), -1);   // the second pad is cut off
+        EXPECT_EQ(base64_decode_n("QQ==", 2, out, sizeof out), -1);   // partial group
+        EXPECT_EQ(base64_decode_n("", 0, out, sizeof out), 0);
+        EXPECT_EQ(base64_decode_n("x", 0, nullptr, 0), 0);
+        EXPECT_EQ(base64_decode_n(" \n", 2, out, sizeof out), 0);
+        EXPECT_EQ(base64_decode_n(nullptr, 0, out, sizeof out), -1);
+        EXPECT_EQ(base64_decode_n(nullptr, 4, nullptr, 0), -1);
+        EXPECT_EQ(base64_decode_n("QQ==", 4, out, 1), -1);  // too small, as base64_decode
+        EXPECT_EQ(base64_decode_n("QR==", 4, out, sizeof out), -1);
+        EXPECT_EQ(base64_decode_n("QR==", 4, nullptr, 0), 1);
+        const std::string with_nul("Zm9v\0Zm9v", 9), nul_after_pad("QQ==\0", 5), nul_in_bulk(std::string(40, 'A') + '\0' + std::string(3, 'A'));
+        EXPECT_EQ(base64_decode_n(with_nul.data(), with_nul.size(), out, sizeof out), -1);
+        EXPECT_EQ(base64_decode_n(nul_after_pad.data(), nul_after_pad.size(), out, sizeof out), -1);
+        EXPECT_EQ(base64_decode_n(nul_in_bulk.data(), nul_in_bulk.size(), out, sizeof out), -1);
+        EXPECT_EQ(base64_decode_n(nul_in_bulk.data(), 40, out, sizeof out), 30);
+    });
+}
+
+// A span cut out of a longer text decodes as that text on its own would.
+TEST(Base64DecodeN, AgreesWithTheNulTerminatedDecoder) {
+    std::mt19937 rng(4242);
+    with_each_kernel([&] {
+        for (int round = 0; round < 500; ++round) {
+            std::string bytes(rng() % 120, '\0');
+            for (auto &b : bytes) b = static_cast<char>(rng());
+            std::string text = encode(bytes);
+            if (round % 3 == 0 && !text.empty()) text[rng() % text.size()] = " \n=.A"[rng() % 5];
+            const size_t cut = text.empty() ? 0 : rng() % (text.size() + 1);
+            const std::string head = text.substr(0, cut);
+            const std::string buffer = text + "QUJD";  // characters past the span
+            std::vector<unsigned char> a(bytes.size() + 2, 0xAA), b(bytes.size() + 2, 0xAA);
+            const int want = base64_decode(head.c_str(), a.data(), a.size());
+            ASSERT_EQ(base64_decode_n(buffer.data(), cut, b.data(), b.size()), want) << head;
+            ASSERT_EQ(a, b) << head;
+            ASSERT_EQ(base64_decode_n(buffer.data(), cut, nullptr, 0), base64_decode(head.c_str(), nullptr, 0)) << head;
+        }
+    });
 }
 
 TEST(Base64Decode, LeavesBytesPastTheDataAlone) {
@@ -245,7 +322,7 @@ TEST(Base64Kernels, EncodersAgree) {
     for (size_t len = 0; len < 400; ++len) {
         std::vector<unsigned char> src(len);
         for (auto &b : src) b = static_cast<unsigned char>(rng());
-        const size_t need = (len + 2) / 3 * 4 + 1;
+        const size_t need = base64_encoded_size(len) + 1;
         for (size_t out_size : {need, need - 1, need / 2}) {
             std::vector<char> a(need, '.'), b(need, '.');
             EXPECT_EQ(encode_with(encode_groups_avx2, src.data(), len, a.data(), out_size),

@@ -19,7 +19,7 @@
 namespace {
 
 std::string b64(const std::string &bytes) {
-    std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
+    std::string out(base64_encoded_size(bytes.size()) + 1, '\0');
     const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), out.data(), out.size());
     out.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return out;

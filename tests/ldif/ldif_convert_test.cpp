@@ -23,7 +23,7 @@ using testutil::Record;
 constexpr auto &pairs = testutil::entries;
 
 std::string b64(const std::string &bytes) {
-    std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
+    std::string out(base64_encoded_size(bytes.size()) + 1, '\0');
     out.resize(static_cast<size_t>(base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(),
                                                  out.data(), out.size())));
     return out;

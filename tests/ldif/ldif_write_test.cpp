@@ -220,7 +220,7 @@ TEST(LdifWrite, FoldsBase64ValuesOfAnySizeExactly) {
         for (auto &b : value) b = static_cast<char>(rng());
         const std::string text = write1("photo", value, LDIF_ENC_BASE64);
         expect_line_lengths_at_most_78(text);
-        std::string encoded((len + 2) / 3 * 4 + 1, '\0');
+        std::string encoded(base64_encoded_size(len) + 1, '\0');
         const int n = base64_encode(reinterpret_cast<const unsigned char *>(value.data()), len,
                                     encoded.data(), encoded.size());
         ASSERT_GE(n, 0);
