@@ -1,8 +1,12 @@
 // Throughput of the base64 codec (dispatched and portable kernels) and of the
-// LDIF writer on 64 MiB values. Bytes/s are counted on the input.
+// LDIF writer on 64 MiB values, and of the decoder on 1 MiB of text in cache,
+// unbroken and folded in 76-character lines, with the ratio of the two
+// printed at the end. Bytes/s are counted on the input.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,25 +30,32 @@ const std::vector<unsigned char> &random_bytes() {
     return bytes;
 }
 
-const std::string &encoded(bool line_breaks) {
-    static std::string texts[2];
-    std::string &text = texts[line_breaks];
-    if (text.empty()) {
-        std::string plain(kSize / 3 * 4 + 8, '\0');
-        plain.resize(static_cast<size_t>(
-            base64_encode(random_bytes().data(), kSize, plain.data(), plain.size())));
-        if (!line_breaks) {
-            text = plain;
-        } else {
-            for (size_t i = 0; i < plain.size(); i += 76) text += plain.substr(i, 76) + "\n";
-        }
-    }
+// The first `bytes` random bytes encoded, unbroken or in 76-character lines
+// each ending in LF, as `base64 -w 76` writes them.
+std::string make_text(size_t bytes, bool line_breaks) {
+    std::string plain(base64_encoded_size(bytes) + 1, '\0');
+    plain.resize(static_cast<size_t>(base64_encode(random_bytes().data(), bytes, plain.data(), plain.size())));
+    if (!line_breaks) return plain;
+    std::string text;
+    for (size_t i = 0; i < plain.size(); i += 76) text += plain.substr(i, 76) + "\n";
     return text;
+}
+
+const std::string &encoded(bool line_breaks) {
+    static const std::string texts[2] = {make_text(kSize, false), make_text(kSize, true)};
+    return texts[line_breaks];
+}
+
+constexpr size_t kCacheSize = 1u << 20;
+
+const std::string &encoded_in_cache(bool line_breaks) {
+    static const std::string texts[2] = {make_text(kCacheSize, false), make_text(kCacheSize, true)};
+    return texts[line_breaks];
 }
 
 void BM_Encode(benchmark::State &state) {
     const auto &src = random_bytes();
-    std::vector<char> out(kSize / 3 * 4 + 8);
+    std::vector<char> out(base64_encoded_size(kSize) + 1);
     const bool portable = state.range(0) != 0;
     for (auto _ : state) {
         const int n = portable ? kestrin::base64::encode_with(kestrin::base64::encode_groups_portable,
@@ -73,6 +84,23 @@ void BM_Decode(benchmark::State &state) {
                    (portable ? ", portable" : ""));
 }
 
+// 1 MiB of data, so that text and output stay in cache: the kernels' own
+// speed, without memory bandwidth in the way.
+void BM_DecodeInCache(benchmark::State &state) {
+    const std::string &text = encoded_in_cache(state.range(0) != 0);
+    std::vector<unsigned char> out(text.size());
+    const bool portable = state.range(1) != 0;
+    for (auto _ : state) {
+        const int n = portable ? kestrin::base64::decode_span_with(kestrin::base64::decode_bulk_portable, text.data(),
+                                                                   text.size(), out.data(), out.size())
+                               : base64_decode_n(text.data(), text.size(), out.data(), out.size());
+        if (n != static_cast<int>(kCacheSize)) state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(std::string(state.range(0) ? "76-column lines" : "unbroken") + (portable ? ", portable" : ""));
+}
+
 void BM_LdifWriteBinary(benchmark::State &state) {
     const auto &src = random_bytes();
     for (auto _ : state) {
@@ -88,8 +116,45 @@ void BM_LdifWriteBinary(benchmark::State &state) {
 
 BENCHMARK(BM_Encode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Decode)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
+// CPU time: on a shared machine it is what the kernels themselves cost.
+BENCHMARK(BM_DecodeInCache)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LdifWriteBinary)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The console report, remembering each run's bytes per second for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const auto &run : runs) {
+            const auto it = run.counters.find("bytes_per_second");
+            if (it == run.counters.end()) continue;
+            // A single run's figure, or the median of repetitions when asked for.
+            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
+                rates_[run.run_name.str()] = it->second;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void print_ratio(const char *what, const std::string &folded, const std::string &unbroken) const {
+        const auto f = rates_.find(folded), u = rates_.find(unbroken);
+        if (f == rates_.end() || u == rates_.end() || u->second <= 0) return;
+        std::printf("%s: 76-column lines %.2f GB/s, unbroken %.2f GB/s, ratio %.2f\n", what, f->second / 1e9,
+                    u->second / 1e9, f->second / u->second);
+    }
+
+private:
+    std::map<std::string, double> rates_;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::printf("\nbase64 decoding in cache (1 MiB), folded against unbroken:\n");
+    reporter.print_ratio("dispatched", "BM_DecodeInCache/1/0", "BM_DecodeInCache/0/0");
+    reporter.print_ratio("portable  ", "BM_DecodeInCache/1/1", "BM_DecodeInCache/0/1");
+    return 0;
+}

@@ -5,6 +5,8 @@
 // has reported AVX2.
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "codec/base64_internal.h"
 
 #define KESTRIN_AVX2 __attribute__((target("avx2")))
@@ -34,6 +36,93 @@ KESTRIN_AVX2 inline __m256i encode_block(__m256i in) {
     return _mm256_add_epi8(_mm256_shuffle_epi8(offsets, shift), indices);
 }
 
+// The decoder's whitespace: space, \t, \n, \v, \f, \r.
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+inline bool all_space(const char *s, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (!is_space(s[i])) return false;
+    return true;
+}
+
+// 32 characters, classified: a byte is outside the alphabet exactly when its
+// two class bits (from the low and the high nibble) meet.
+struct Block {
+    __m256i str, hi_nibbles, bad;
+
+    KESTRIN_AVX2 bool good() const { return _mm256_testz_si256(bad, bad) != 0; }
+
+    // The number of characters before the first one outside the alphabet.
+    KESTRIN_AVX2 unsigned good_prefix() const {
+        const auto ok = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bad, _mm256_setzero_si256())));
+        return ok == 0xFFFFFFFFu ? 32 : static_cast<unsigned>(__builtin_ctz(~ok));
+    }
+
+    // The 24 bytes in the low 24 bytes of the result; a character outside
+    // the alphabet spoils only the bytes of its own group.
+    KESTRIN_AVX2 __m256i decode() const {
+        const __m256i lut_roll = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16,
+                                                  19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+        const __m256i pack_bytes = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1,
+                                                    0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+        const __m256i pack_lanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+        const __m256i eq_2f = _mm256_cmpeq_epi8(str, _mm256_set1_epi8(0x2f));
+        const __m256i roll = _mm256_shuffle_epi8(lut_roll, _mm256_add_epi8(eq_2f, hi_nibbles));
+        const __m256i values = _mm256_add_epi8(str, roll);
+        const __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
+        const __m256i words = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+        return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(words, pack_bytes), pack_lanes);
+    }
+};
+
+KESTRIN_AVX2 inline Block classify(const char *in) {
+    const __m256i lut_lo = _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A,
+                                            0x1B, 0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                                            0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+    const __m256i lut_hi = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
+                                            0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08,
+                                            0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    const __m256i mask_2f = _mm256_set1_epi8(0x2f);
+    const __m256i str = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in));
+    const __m256i hi_nibbles = _mm256_and_si256(_mm256_srli_epi32(str, 4), mask_2f);
+    const __m256i lo_nibbles = _mm256_and_si256(str, mask_2f);
+    const __m256i bad = _mm256_and_si256(_mm256_shuffle_epi8(lut_lo, lo_nibbles), _mm256_shuffle_epi8(lut_hi, hi_nibbles));
+    return Block{str, hi_nibbles, bad};
+}
+
+// Stores exactly 24 bytes: bytes past the decoded data stay as the caller
+// left them.
+KESTRIN_AVX2 inline void store_24(unsigned char *out, __m256i bytes) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(bytes));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 16), _mm256_extracti128_si256(bytes, 1));
+}
+
+// Stores the first n (< 24) bytes only.
+KESTRIN_AVX2 inline void store_prefix(unsigned char *out, __m256i bytes, size_t n) {
+    alignas(32) unsigned char buffer[32];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(buffer), bytes);
+    std::memcpy(out, buffer, n);
+}
+
+// Decodes `line` characters (a multiple of 4, at least 32) when every one is
+// in the alphabet: whole blocks, then the last 32 characters, overlapping the
+// block before (their bytes are written twice, with the same values). Returns
+// false, with only good blocks stored, when one is not.
+KESTRIN_AVX2 inline bool decode_line(const char *in, size_t line, unsigned char *out) {
+    size_t i = 0;
+    for (; line - i >= 32; i += 32) {
+        const Block block = classify(in + i);
+        if (!block.good()) return false;
+        if (out) store_24(out + i / 4 * 3, block.decode());
+    }
+    if (i < line) {
+        const Block block = classify(in + line - 32);
+        if (!block.good()) return false;
+        if (out) store_24(out + (line - 32) / 4 * 3, block.decode());
+    }
+    return true;
+}
+
 }  // namespace
 
 KESTRIN_AVX2 void encode_groups_avx2(const unsigned char *src, size_t n, char *out) {
@@ -48,49 +137,49 @@ KESTRIN_AVX2 void encode_groups_avx2(const unsigned char *src, size_t n, char *o
     encode_groups_portable(src + i, n - i, out);
 }
 
+// Folded text (lines of one length, each followed by a line break) goes line
+// by line: every block of a line is checked and decoded at a position known
+// in advance, so the work of one line does not wait for the previous one.
+// Anything else goes block by block; a block holding a character outside the
+// alphabet gives its whole groups before that character, and whitespace
+// there (between groups) is skipped as the caller would skip it.
 KESTRIN_AVX2 size_t decode_bulk_avx2(const char *text, size_t len, unsigned char *out,
                                      size_t room, size_t *written) {
-    const __m256i lut_lo = _mm256_setr_epi8(
-        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B,
-        0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B,
-        0x1B, 0x1A);
-    const __m256i lut_hi = _mm256_setr_epi8(
-        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
-        0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
-        0x10, 0x10);
-    const __m256i lut_roll = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0,
-                                              0, 0, 0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0,
-                                              0, 0, 0, 0);
-    const __m256i mask_2f = _mm256_set1_epi8(0x2f);
-    const __m256i pack_bytes = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1,
-                                                -1, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1,
-                                                -1, -1, -1);
-    const __m256i pack_lanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
-
     size_t p = 0, t = 0;
+    size_t run = 0;           // where the current run of whole groups began
+    size_t line = 0, gap = 0;  // the last line seen: its characters, the whitespace after it
     while (len - p >= 32 && room - t >= 24) {
-        const __m256i str = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + p));
-        const __m256i hi_nibbles = _mm256_and_si256(_mm256_srli_epi32(str, 4), mask_2f);
-        const __m256i lo_nibbles = _mm256_and_si256(str, mask_2f);
-        const __m256i hi = _mm256_shuffle_epi8(lut_hi, hi_nibbles);
-        const __m256i lo = _mm256_shuffle_epi8(lut_lo, lo_nibbles);
-        if (!_mm256_testz_si256(lo, hi)) break;  // something outside the alphabet
-        if (out) {
-            const __m256i eq_2f = _mm256_cmpeq_epi8(str, mask_2f);
-            const __m256i roll = _mm256_shuffle_epi8(lut_roll, _mm256_add_epi8(eq_2f, hi_nibbles));
-            const __m256i values = _mm256_add_epi8(str, roll);
-            const __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
-            const __m256i words = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-            const __m256i bytes = _mm256_permutevar8x32_epi32(
-                _mm256_shuffle_epi8(words, pack_bytes), pack_lanes);
-            // Store exactly 24 bytes: bytes past the decoded data stay as the
-            // caller left them.
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + t), _mm256_castsi256_si128(bytes));
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + t + 16),
-                             _mm256_extracti128_si256(bytes, 1));
+        if (line) {
+            const size_t bytes = line / 4 * 3;
+            while (len - p >= line + gap && room - t >= bytes && all_space(text + p + line, gap) &&
+                   decode_line(text + p, line, out ? out + t : nullptr)) {
+                p += line + gap;
+                t += bytes;
+            }
+            line = 0;  // a line of another shape: block by block again
+            run = p;
+            if (len - p < 32 || room - t < 24) break;
         }
-        p += 32;
-        t += 24;
+        const Block block = classify(text + p);
+        if (block.good()) {
+            if (out) store_24(out + t, block.decode());
+            p += 32;
+            t += 24;
+            continue;
+        }
+        const size_t groups = block.good_prefix() / 4;
+        if (out && groups) store_prefix(out + t, block.decode(), groups * 3);
+        p += groups * 4;
+        t += groups * 3;
+        if (!is_space(text[p])) break;  // padding, a bad character, or one inside a group
+        const size_t run_length = p - run, gap_start = p;
+        do ++p;
+        while (p < len && is_space(text[p]));
+        if (run_length >= 32) {
+            line = run_length;
+            gap = p - gap_start;
+        }
+        run = p;
     }
     size_t tail_written = 0;
     p += decode_bulk_portable(text + p, len - p, out ? out + t : nullptr, room - t, &tail_written);

@@ -19,9 +19,11 @@ void encode_groups_avx2(const unsigned char *src, size_t n, char *out);
 
 // Decodes a run of complete groups from the start of text[0, len) while every
 // character is in the alphabet and the output has room (out may be null).
-// Stops at the first group holding any other character.
-// Returns the number of characters consumed (a multiple of 4); *written gets
-// the bytes produced (3 per group).
+// Stops at the first group holding any other character; a kernel may first
+// skip whitespace found between whole groups (the AVX2 one does, for folded
+// text), since the caller would skip it there too.
+// Returns the number of characters consumed; *written gets the bytes
+// produced (3 per group).
 using BulkDecoder = size_t (*)(const char *text, size_t len, unsigned char *out,
                                size_t room, size_t *written);
 size_t decode_bulk_portable(const char *text, size_t len, unsigned char *out,

@@ -220,10 +220,13 @@ TEST(Base64Decode, LeavesBytesPastTheDataAlone) {
 
 // An independent, character-at-a-time reading of the decoder's contract.
 int reference_decode(const std::string &text, unsigned char *out, size_t out_size) {
-    auto value = [](char c) -> int {
-        const char *p = std::strchr(kAlphabet, c);
-        return c && p ? static_cast<int>(p - kAlphabet) : -1;
-    };
+    // Each character's place in the alphabet, looked up once.
+    static const std::vector<int> places = [] {
+        std::vector<int> v(256, -1);
+        for (int i = 0; i < 64; ++i) v[static_cast<unsigned char>(kAlphabet[i])] = i;
+        return v;
+    }();
+    auto value = [](char c) { return places[static_cast<unsigned char>(c)]; };
     auto space = [](char c) { return c && std::strchr(" \t\n\v\f\r", c); };
     size_t t = 0, i = 0;
     int state = 0;
@@ -301,19 +304,140 @@ TEST(Base64Kernels, AgreeWithReferenceDecoder) {
     }
 }
 
-// Every single byte value in every position of a bulk block.
+// Every single byte value in every position of two bulk blocks.
 TEST(Base64Kernels, ClassifyEveryByteLikeThePortablePath) {
     if (!kestrin::cpu::has_avx2()) GTEST_SKIP() << "no AVX2 on this CPU";
     for (int c = 1; c < 256; ++c) {
-        for (size_t pos = 0; pos < 32; pos += 7) {
+        for (size_t pos = 0; pos < 64; ++pos) {
             std::string text(64, 'A');
             text[pos] = static_cast<char>(c);
             unsigned char a[64], b[64];
-            EXPECT_EQ(decode_with(decode_bulk_avx2, text.c_str(), a, sizeof a),
+            std::memset(a, 0xAA, sizeof a);
+            std::memset(b, 0xAA, sizeof b);
+            ASSERT_EQ(decode_with(decode_bulk_avx2, text.c_str(), a, sizeof a),
                       decode_with(decode_bulk_portable, text.c_str(), b, sizeof b))
                 << "byte " << c << " at " << pos;
+            ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "byte " << c << " at " << pos;
         }
     }
+}
+
+// Text folded into lines, as base64 files hold it.
+std::string fold(const std::string &text, size_t width, const std::string &line_end) {
+    std::string folded;
+    for (size_t i = 0; i < text.size(); i += width) folded += text.substr(i, width) + line_end;
+    return folded;
+}
+
+// Decodes text with every kernel and with the reference, for a roomy, an
+// exact, several tight and a missing output buffer, and requires the same
+// result and, on success, the same bytes in the whole buffer (so nothing is
+// written past the data).
+void expect_kernels_agree(const std::string &text, size_t data_len) {
+    std::vector<BulkDecoder> kernels{decode_bulk_portable};
+    if (kestrin::cpu::has_avx2()) kernels.push_back(decode_bulk_avx2);
+    const size_t sizes[] = {0, data_len + 8, data_len + 1, data_len, data_len > 0 ? data_len - 1 : 1, data_len / 2 + 1,
+                            data_len > 40 ? data_len - 40 : 2};
+    for (size_t out_size : sizes) {
+        std::vector<unsigned char> ref(out_size + 8, 0xAA);
+        const int want = reference_decode(text, out_size ? ref.data() : nullptr, out_size);
+        for (BulkDecoder kernel : kernels) {
+            std::vector<unsigned char> got(out_size + 8, 0xAA);
+            const int n = decode_span_with(kernel, text.data(), text.size(), out_size ? got.data() : nullptr, out_size);
+            ASSERT_EQ(n, want) << (kernel == decode_bulk_avx2 ? "avx2" : "portable") << " size " << out_size
+                               << " on \"" << text << '"';
+            if (want >= 0) {
+                ASSERT_EQ(got, ref) << (kernel == decode_bulk_avx2 ? "avx2" : "portable") << " size " << out_size
+                                    << " on \"" << text << '"';
+            }
+        }
+    }
+}
+
+struct FoldCase {
+    size_t width;
+    const char *line_end;
+};
+void PrintTo(const FoldCase &c, std::ostream *os) { *os << c.width << " columns"; }
+class Base64Folded : public testing::TestWithParam<FoldCase> {};
+
+// Folded text, then the same text with one character replaced by, or with
+// one character inserted from, a set of faults (padding, blanks, line
+// breaks, bad bytes, an extra alphabet character) at every position.
+TEST_P(Base64Folded, KernelsAgreeWithReferenceWithAFaultAtEveryPosition) {
+    const auto &c = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(c.width) * 7 + std::strlen(c.line_end));
+    const char faults[] = {'=', ' ', '\n', '\r', '\t', '-', '\x80', '\xff', '.', 'Q'};
+    for (size_t bytes : {size_t{0}, size_t{1}, size_t{56}, size_t{57}, size_t{58}, size_t{230}}) {
+        std::string data(bytes, '\0');
+        for (auto &b : data) b = static_cast<char>(rng());
+        const std::string text = fold(encode(data), c.width, c.line_end);
+        expect_kernels_agree(text, bytes);
+        if (HasFatalFailure()) return;
+        for (size_t pos = 0; pos < text.size(); ++pos) {
+            for (char fault : faults) {
+                std::string replaced = text, inserted = text;
+                replaced[pos] = fault;
+                inserted.insert(pos, 1, fault);
+                expect_kernels_agree(replaced, bytes);
+                expect_kernels_agree(inserted, bytes);
+                if (HasFatalFailure()) return;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, Base64Folded,
+                         testing::Values(FoldCase{76, "\n"}, FoldCase{76, "\r\n"}, FoldCase{64, "\n"},
+                                         FoldCase{64, "\r\n"}, FoldCase{32, "\n"}, FoldCase{36, " \n"},
+                                         FoldCase{72, "\n\n"}, FoldCase{60, "\t"}, FoldCase{28, "\n"},
+                                         FoldCase{75, "\n"}, FoldCase{77, "\r\n"}, FoldCase{100, "\n"}),
+                         [](const auto &info) {
+                             std::string end;
+                             for (const char *p = info.param.line_end; *p; ++p)
+                                 end += *p == '\n' ? "LF" : *p == '\r' ? "CR" : *p == ' ' ? "SP" : "TAB";
+                             return std::to_string(info.param.width) + "_" + end;
+                         });
+
+// Long folded texts whose lines change shape along the way: other widths,
+// blank lines, stray blanks at line ends and starts.
+TEST(Base64Folded, LinesThatChangeShapeAgree) {
+    std::mt19937 rng(2024);
+    const char *ends[] = {"\n", "\r\n", "\n\n", " \n", "\n ", "\n\t"};
+    for (int round = 0; round < 300; ++round) {
+        std::string data(rng() % 2000, '\0');
+        for (auto &b : data) b = static_cast<char>(rng());
+        const std::string plain = encode(data);
+        std::string text;
+        size_t width = 76;
+        for (size_t i = 0; i < plain.size(); i += width) {
+            if (rng() % 8 == 0) width = 4 * (1 + rng() % 30) + (rng() % 6 == 0 ? rng() % 4 : 0);
+            text += plain.substr(i, width) + ends[rng() % 8 < 6 ? 0 : rng() % 6];
+        }
+        expect_kernels_agree(text, data.size());
+        if (HasFatalFailure()) return;
+    }
+}
+
+// The public entry points on folded text with the portable kernels forced
+// and not: the same bytes, the same refusals.
+TEST(Base64Folded, PublicDecodeAgreesWithBothKernelChoices) {
+    std::mt19937 rng(77);
+    std::string data(5000, '\0');
+    for (auto &b : data) b = static_cast<char>(rng());
+    const std::string text = fold(encode(data), 76, "\n");
+    with_each_kernel([&] {
+        std::string back;
+        ASSERT_EQ(decode_into(text, data.size() + 1, &back), static_cast<int>(data.size()));
+        EXPECT_EQ(back, data);
+        EXPECT_EQ(base64_decode_n(text.data(), text.size(), nullptr, 0), static_cast<int>(data.size()));
+        std::string bad = text;
+        bad[40 * 77 + 10] = '*';
+        EXPECT_EQ(decode_into(bad, data.size() + 1), -1);
+        bad = text;
+        bad[40 * 77 + 76] = '=';  // padding where a line break was
+        EXPECT_EQ(decode_into(bad, data.size() + 1), -1);
+    });
 }
 
 TEST(Base64Kernels, EncodersAgree) {
