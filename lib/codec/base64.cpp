@@ -24,7 +24,7 @@ constexpr std::array<unsigned char, 256> make_decode_table() {
     std::array<unsigned char, 256> table{};
     for (auto &entry : table) entry = kInvalid;
     for (unsigned v = 0; v < 64; ++v) table[static_cast<unsigned char>(kAlphabet[v])] = static_cast<unsigned char>(v);
-    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = kSpace;
+    for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[static_cast<unsigned char>(c)] = kSpace;
     return table;
 }
 constexpr auto kDecode = make_decode_table();

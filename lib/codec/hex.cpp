@@ -20,8 +20,8 @@ constexpr unsigned char kNotDigit = 0xFF;
 constexpr std::array<unsigned char, 256> make_values() {
     std::array<unsigned char, 256> v{};
     for (auto &x : v) x = kNotDigit;
-    for (int i = 0; i < 10; ++i) v['0' + i] = static_cast<unsigned char>(i);
-    for (int i = 0; i < 6; ++i) {
+    for (unsigned i = 0; i < 10; ++i) v['0' + i] = static_cast<unsigned char>(i);
+    for (unsigned i = 0; i < 6; ++i) {
         v['A' + i] = static_cast<unsigned char>(10 + i);
         v['a' + i] = static_cast<unsigned char>(10 + i);
     }
