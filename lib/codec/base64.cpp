@@ -188,12 +188,12 @@ extern "C" size_t base64_encoded_size(size_t n) noexcept {
 
 extern "C" int base64_encode(const unsigned char *src, size_t src_len, char *out,
                              size_t out_size) noexcept {
-    return kestrin::base64::encode_with(kestrin::cpu::kernels().base64_encode, src, src_len, out, out_size);
+    return kestrin::base64::encode_with(kestrin::cpu::kernels().encode_base64, src, src_len, out, out_size);
 }
 
 extern "C" int base64_decode_n(const char *text, size_t text_len, unsigned char *out, size_t out_size) noexcept {
     if (!text) return -1;
-    return kestrin::base64::decode_span_with(kestrin::cpu::kernels().base64_decode, text, text_len, out, out_size);
+    return kestrin::base64::decode_span_with(kestrin::cpu::kernels().decode_base64, text, text_len, out, out_size);
 }
 
 extern "C" int base64_decode(const char *text, unsigned char *out, size_t out_size) noexcept {

@@ -13,12 +13,14 @@ namespace kestrin::cpu {
 bool has_avx2();
 bool has_sha();  // the SHA extensions (CPUID leaf 7, EBX bit 29) with SSSE3 and SSE4.1
 
+// (The member names differ from the public functions', which kestrin_api.h
+// maps to their link-level names.)
 struct Kernels {
-    base64::GroupEncoder base64_encode;
-    base64::BulkDecoder base64_decode;
-    hex::Encoder hex_encode;
-    hex::Decoder hex_decode;
-    sha1::BlockKernel sha1_compress;
+    base64::GroupEncoder encode_base64;
+    base64::BulkDecoder decode_base64;
+    hex::Encoder encode_hex;
+    hex::Decoder decode_hex;
+    sha1::BlockKernel compress_sha1;
 };
 
 // The table in use: the best kernels for this CPU, picked on the first call

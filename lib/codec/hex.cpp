@@ -55,7 +55,7 @@ char *encode(const unsigned char *data, size_t len) {
     char *out = static_cast<char *>(mem::allocate(2 * len + 1));
     if (!out) return nullptr;
     mem::advise_huge_pages(out, 2 * len + 1);
-    cpu::kernels().hex_encode(data, len, out);
+    cpu::kernels().encode_hex(data, len, out);
     out[2 * len] = '\0';
     return out;
 }
@@ -69,7 +69,7 @@ size_t decode(const char *text, unsigned char **out) {
     if (!bytes) return 0;
     mem::advise_huge_pages(bytes, n);
     *out = bytes;
-    const size_t done = cpu::kernels().hex_decode(text, n, bytes);
+    const size_t done = cpu::kernels().decode_hex(text, n, bytes);
     if (done == n) return n;
     std::memset(bytes + done, 0x41, n - done);  // what a failed decode leaves
     return 0;

@@ -26,7 +26,7 @@ void wipe(void *p, size_t n) {
     __asm__ __volatile__("" : : "r"(p) : "memory");
 }
 
-BlockKernel kernel() { return cpu::kernels().sha1_compress; }
+BlockKernel kernel() { return cpu::kernels().compress_sha1; }
 
 void write_digest(const unsigned char digest[20], char format, char *out) {
     if (format != 'x') {
