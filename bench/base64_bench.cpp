@@ -1,12 +1,12 @@
 // Throughput of the base64 codec (dispatched and portable kernels) and of the
 // LDIF writer on 64 MiB values, and of the decoder on 1 MiB of text in cache,
-// unbroken and folded in 76-character lines, with the ratio of the two
-// printed at the end. Bytes/s are counted on the input.
+// unbroken and folded in 76-character lines, with the ratio of the two.
+// Bytes/s are counted on the input.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -85,20 +85,34 @@ void BM_Decode(benchmark::State &state) {
 }
 
 // 1 MiB of data, so that text and output stay in cache: the kernels' own
-// speed, without memory bandwidth in the way.
+// speed, without memory bandwidth in the way. Unbroken and folded text are
+// decoded alternately and each call is timed on its own; the fastest call of
+// each counts, so that other work on the machine disturbs the ratio as little
+// as possible.
 void BM_DecodeInCache(benchmark::State &state) {
-    const std::string &text = encoded_in_cache(state.range(0) != 0);
-    std::vector<unsigned char> out(text.size());
-    const bool portable = state.range(1) != 0;
+    const bool portable = state.range(0) != 0;
+    const std::string *texts[2] = {&encoded_in_cache(false), &encoded_in_cache(true)};
+    std::vector<unsigned char> out(texts[1]->size());
+    double fastest[2] = {1e30, 1e30};
     for (auto _ : state) {
-        const int n = portable ? kestrin::base64::decode_span_with(kestrin::base64::decode_bulk_portable, text.data(),
-                                                                   text.size(), out.data(), out.size())
-                               : base64_decode_n(text.data(), text.size(), out.data(), out.size());
-        if (n != static_cast<int>(kCacheSize)) state.SkipWithError("decode failed");
-        benchmark::DoNotOptimize(out.data());
+        for (int folded = 0; folded < 2; ++folded) {
+            const std::string &text = *texts[folded];
+            const auto start = std::chrono::steady_clock::now();
+            const int n = portable ? kestrin::base64::decode_span_with(kestrin::base64::decode_bulk_portable,
+                                                                       text.data(), text.size(), out.data(), out.size())
+                                   : base64_decode_n(text.data(), text.size(), out.data(), out.size());
+            benchmark::DoNotOptimize(out.data());
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+            if (n != static_cast<int>(kCacheSize)) state.SkipWithError("decode failed");
+            fastest[folded] = std::min(fastest[folded], took.count());
+        }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-    state.SetLabel(std::string(state.range(0) ? "76-column lines" : "unbroken") + (portable ? ", portable" : ""));
+    const double unbroken = static_cast<double>(texts[0]->size()) / fastest[0] / 1e9;
+    const double folded = static_cast<double>(texts[1]->size()) / fastest[1] / 1e9;
+    state.counters["unbroken_GBps"] = unbroken;
+    state.counters["folded76_GBps"] = folded;
+    state.counters["ratio"] = folded / unbroken;
+    state.SetLabel(portable ? "portable" : kestrin::cpu::has_avx2() ? "avx2" : "portable");
 }
 
 void BM_LdifWriteBinary(benchmark::State &state) {
@@ -116,45 +130,9 @@ void BM_LdifWriteBinary(benchmark::State &state) {
 
 BENCHMARK(BM_Encode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Decode)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
-// CPU time: on a shared machine it is what the kernels themselves cost.
-BENCHMARK(BM_DecodeInCache)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeInCache)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LdifWriteBinary)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// The console report, remembering each run's bytes per second for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        for (const auto &run : runs) {
-            const auto it = run.counters.find("bytes_per_second");
-            if (it == run.counters.end()) continue;
-            // A single run's figure, or the median of repetitions when asked for.
-            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
-                rates_[run.run_name.str()] = it->second;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void print_ratio(const char *what, const std::string &folded, const std::string &unbroken) const {
-        const auto f = rates_.find(folded), u = rates_.find(unbroken);
-        if (f == rates_.end() || u == rates_.end() || u->second <= 0) return;
-        std::printf("%s: 76-column lines %.2f GB/s, unbroken %.2f GB/s, ratio %.2f\n", what, f->second / 1e9,
-                    u->second / 1e9, f->second / u->second);
-    }
-
-private:
-    std::map<std::string, double> rates_;
-};
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    std::printf("\nbase64 decoding in cache (1 MiB), folded against unbroken:\n");
-    reporter.print_ratio("dispatched", "BM_DecodeInCache/1/0", "BM_DecodeInCache/0/0");
-    reporter.print_ratio("portable  ", "BM_DecodeInCache/1/1", "BM_DecodeInCache/0/1");
-    return 0;
-}
+BENCHMARK_MAIN();

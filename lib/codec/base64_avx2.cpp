@@ -5,6 +5,7 @@
 // has reported AVX2.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec/base64_internal.h"
@@ -104,23 +105,52 @@ KESTRIN_AVX2 inline void store_prefix(unsigned char *out, __m256i bytes, size_t 
     std::memcpy(out, buffer, n);
 }
 
-// Decodes `line` characters (a multiple of 4, at least 32) when every one is
-// in the alphabet: whole blocks, then the last 32 characters, overlapping the
-// block before (their bytes are written twice, with the same values). Returns
-// false, with only good blocks stored, when one is not.
-KESTRIN_AVX2 inline bool decode_line(const char *in, size_t line, unsigned char *out) {
-    size_t i = 0;
-    for (; line - i >= 32; i += 32) {
-        const Block block = classify(in + i);
-        if (!block.good()) return false;
-        if (out) store_24(out + i / 4 * 3, block.decode());
+// Whole blocks from text + p while every character is in the alphabet and
+// the output has room; p and t move past what was decoded.
+KESTRIN_AVX2 inline void decode_blocks(const char *text, size_t len, unsigned char *out, size_t room, size_t &p,
+                                       size_t &t) {
+    while (len - p >= 32 && room - t >= 24) {
+        const Block block = classify(text + p);
+        if (!block.good()) return;
+        if (out) store_24(out + t, block.decode());
+        p += 32;
+        t += 24;
     }
-    if (i < line) {
+}
+
+// Decodes `line` characters (a multiple of 4, at least 32) when every one is
+// in the alphabet: the whole blocks (kBlocks of them when it is not 0, so
+// that the common short lines run unrolled), then the last 32 characters,
+// overlapping the block before (their bytes are written twice, with the same
+// values). Returns false, with only good blocks stored, when one is not.
+template <size_t kBlocks>
+KESTRIN_AVX2 inline bool decode_line(const char *in, size_t line, unsigned char *out) {
+    const size_t blocks = kBlocks ? kBlocks : line / 32;
+    for (size_t i = 0; i < blocks; ++i) {
+        const Block block = classify(in + 32 * i);
+        if (!block.good()) return false;
+        if (out) store_24(out + 24 * i, block.decode());
+    }
+    if (line % 32) {
         const Block block = classify(in + line - 32);
         if (!block.good()) return false;
         if (out) store_24(out + (line - 32) / 4 * 3, block.decode());
     }
     return true;
+}
+
+// Up to `lines` lines of `line` characters each followed by `gap` whitespace
+// characters; p and t move past those decoded.
+template <size_t kBlocks>
+KESTRIN_AVX2 inline void decode_lines(const char *text, size_t line, size_t gap, size_t lines, unsigned char *out,
+                                      size_t &p, size_t &t) {
+    const size_t bytes = line / 4 * 3;
+    for (; lines > 0 && all_space(text + p + line, gap) &&
+           decode_line<kBlocks>(text + p, line, out ? out + t : nullptr);
+         --lines) {
+        p += line + gap;
+        t += bytes;
+    }
 }
 
 }  // namespace
@@ -148,25 +178,25 @@ KESTRIN_AVX2 size_t decode_bulk_avx2(const char *text, size_t len, unsigned char
     size_t p = 0, t = 0;
     size_t run = 0;           // where the current run of whole groups began
     size_t line = 0, gap = 0;  // the last line seen: its characters, the whitespace after it
-    while (len - p >= 32 && room - t >= 24) {
+    for (;;) {
         if (line) {
             const size_t bytes = line / 4 * 3;
-            while (len - p >= line + gap && room - t >= bytes && all_space(text + p + line, gap) &&
-                   decode_line(text + p, line, out ? out + t : nullptr)) {
-                p += line + gap;
-                t += bytes;
+            size_t lines = (len - p) / (line + gap);
+            if (out) lines = std::min(lines, (room - t) / bytes);
+            switch (line / 32) {
+                case 1: decode_lines<1>(text, line, gap, lines, out, p, t); break;
+                case 2: decode_lines<2>(text, line, gap, lines, out, p, t); break;
+                case 3: decode_lines<3>(text, line, gap, lines, out, p, t); break;
+                default: decode_lines<0>(text, line, gap, lines, out, p, t); break;
             }
             line = 0;  // a line of another shape: block by block again
             run = p;
-            if (len - p < 32 || room - t < 24) break;
         }
+        decode_blocks(text, len, out, room, p, t);
+        if (len - p < 32 || room - t < 24) break;
+        // The block that stopped the run: its whole groups before the first
+        // character outside the alphabet are good.
         const Block block = classify(text + p);
-        if (block.good()) {
-            if (out) store_24(out + t, block.decode());
-            p += 32;
-            t += 24;
-            continue;
-        }
         const size_t groups = block.good_prefix() / 4;
         if (out && groups) store_prefix(out + t, block.decode(), groups * 3);
         p += groups * 4;
