@@ -32,8 +32,10 @@ bool name_refused(std::string_view name) {
 bool is_safe_string(std::string_view value, bool high_bytes_allowed) {
     if (value.empty()) return true;
     if (std::string_view(" :<\t\v\f").find(value.front()) != std::string_view::npos) return false;
-    for (unsigned char c : value)
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c == '\n' || c == '\r' || (c >= 0x80 && !high_bytes_allowed)) return false;
+    }
     return true;
 }
 
@@ -79,7 +81,8 @@ char *append_separator(char *buffer, int *count) {
         errno = EOVERFLOW;
         return nullptr;
     }
-    char *out = static_cast<char *>(old == 0 ? mem::allocate(2) : mem::reallocate(buffer, old + 2u));
+    char *out = static_cast<char *>(old == 0 ? mem::allocate(2)
+                                             : mem::reallocate(buffer, static_cast<size_t>(old) + 2));
     if (!out) return nullptr;
     out[old] = '\n';
     out[old + 1] = '\0';
@@ -137,7 +140,7 @@ struct Scratch {
 // characters and a NUL after its `old` characters; NULL when memory runs out.
 char *grow_buffer(char *buffer, int old, size_t appended) {
     char *out = static_cast<char *>(old == 0 ? mem::allocate(appended + 1)
-                                             : mem::reallocate(buffer, old + appended + 1));
+                                             : mem::reallocate(buffer, static_cast<size_t>(old) + appended + 1));
     if (out) mem::advise_huge_pages(out + old, appended + 1);
     return out;
 }
