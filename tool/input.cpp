@@ -108,11 +108,11 @@ char *deliver(Read result, int *length) {
 
 }  // namespace
 
-extern "C" char *input_read_stdin(int *length) {
+extern "C" char *input_read_stdin(int *length) noexcept {
     return deliver(read_fd(STDIN_FILENO), length);
 }
 
-extern "C" char *input_read_file(const char *path, int *length) {
+extern "C" char *input_read_file(const char *path, int *length) noexcept {
     const Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return deliver({nullptr, kOpenFailed}, length);
     return deliver(read_fd(fd.get()), length);

@@ -26,12 +26,14 @@
 #ifndef KESTRIN_TOOL_INPUT_H
 #define KESTRIN_TOOL_INPUT_H
 
+#include "kestrin_api.h" /* KESTRIN_NOEXCEPT */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-char *input_read_stdin(int *length);
-char *input_read_file(const char *path, int *length);
+char *input_read_stdin(int *length) KESTRIN_NOEXCEPT;
+char *input_read_file(const char *path, int *length) KESTRIN_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -121,7 +121,7 @@ int bundle_letter(int argc, char **argv, const opt_spec *table, char **value) {
 
 }  // namespace
 
-extern "C" int opt_next(int argc, char **argv, const opt_spec *table, char **value) {
+extern "C" int opt_next(int argc, char **argv, const opt_spec *table, char **value) noexcept {
     if (argc <= 1 || opt_index >= argc) return OPT_END;
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
@@ -166,7 +166,7 @@ std::string option_text(const opt_spec &row) {
 
 }  // namespace
 
-extern "C" int opt_usage(const char *program, const opt_spec *table) {
+extern "C" int opt_usage(const char *program, const opt_spec *table) noexcept {
     std::printf("Usage: %s [options]\n\n", program);
     std::printf("  --help,\t-h\t\t\tDisplays this information\n");
     for (const opt_spec *row = table; row->help; ++row) {
@@ -180,7 +180,7 @@ extern "C" int opt_usage(const char *program, const opt_spec *table) {
     return 1;
 }
 
-extern "C" void opt_reset(void) {
+extern "C" void opt_reset(void) noexcept {
     opt_index = 1;
     bundle_pos = 0;
     options_ended = false;

@@ -16,6 +16,8 @@
 #ifndef KESTRIN_TOOL_OPTIONS_H
 #define KESTRIN_TOOL_OPTIONS_H
 
+#include "kestrin_api.h" /* KESTRIN_NOEXCEPT */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -65,14 +67,14 @@ extern const opt_spec opt_tool_table[];
  *   OPT_NOMEM when a copy cannot be allocated.
  * Parsing is meant to stop at the first negative result.
  */
-int opt_next(int argc, char **argv, const opt_spec *table, char **value);
+int opt_next(int argc, char **argv, const opt_spec *table, char **value) KESTRIN_NOEXCEPT;
 
 /* opt_usage: prints the usage for program and table to stdout; returns 1. */
-int opt_usage(const char *program, const opt_spec *table);
+int opt_usage(const char *program, const opt_spec *table) KESTRIN_NOEXCEPT;
 
 /* opt_reset: starts parsing again at argument 1 (for programs and tests that
  * parse more than one argument vector). */
-void opt_reset(void);
+void opt_reset(void) KESTRIN_NOEXCEPT;
 
 #ifdef __cplusplus
 }
