@@ -28,10 +28,14 @@ void wipe(void *p, size_t n) {
 
 BlockKernel kernel() { return cpu::kernels().compress_sha1; }
 
-void write_digest(const unsigned char digest[20], char format, char *out) {
+// Finishes ctx and writes its digest to out: 20 bytes, or with format 'x'
+// 40 lowercase hex digits and a NUL. Returns out.
+char *finish(sha1_ctx &ctx, char format, char *out) {
+    unsigned char digest[20];
+    sha1_final(digest, &ctx);
     if (format != 'x') {
         std::memcpy(out, digest, 20);
-        return;
+        return out;
     }
     static constexpr char kLower[] = "0123456789abcdef";
     for (int i = 0; i < 20; ++i) {
@@ -39,6 +43,7 @@ void write_digest(const unsigned char digest[20], char format, char *out) {
         out[2 * i + 1] = kLower[digest[i] & 0x0F];
     }
     out[40] = '\0';
+    return out;
 }
 
 }  // namespace
@@ -145,10 +150,7 @@ extern "C" char *sha1_buffer(const unsigned char *data, int32_t len, char format
     sha1_ctx ctx;
     sha1_init(&ctx);
     sha1_update(&ctx, data, static_cast<uint32_t>(len));
-    unsigned char digest[20];
-    sha1_final(digest, &ctx);
-    write_digest(digest, format, out);
-    return out;
+    return finish(ctx, format, out);
 }
 
 extern "C" char *sha1_file(const char *path, char format, char *out) noexcept {
@@ -167,8 +169,5 @@ extern "C" char *sha1_file(const char *path, char format, char *out) noexcept {
         wipe(&ctx, sizeof ctx);
         return nullptr;
     }
-    unsigned char digest[20];
-    sha1_final(digest, &ctx);
-    write_digest(digest, format, out);
-    return out;
+    return finish(ctx, format, out);
 }
