@@ -1,5 +1,6 @@
 // LDIF entries to EKVA records and record sets, and a record back to LDIF.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -245,11 +246,21 @@ struct Buffer {
 // piece at a time. The file's text ends at its first NUL, as a text given
 // in memory does: nothing after it is read. walk returns false to stop.
 // Returns false when the file cannot be opened or a read fails.
+// How much of a file to read at a time: 4 MiB, or less for a smaller
+// regular file (its size and a byte more, so that one read finds the end),
+// so that loading a small file does not take 4 MiB.
+size_t piece_size(int fd) {
+    constexpr size_t kMost = 4u << 20, kLeast = 64u << 10;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return kMost;
+    return std::clamp(static_cast<size_t>(st.st_size) + 1, kLeast, kMost);
+}
+
 template <class Walk>
 bool for_each_piece(const char *path, Walk walk) {
     const fd::Fd file(path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1);
     if (file.get() < 0) return false;
-    constexpr size_t kPiece = 4u << 20;
+    const size_t kPiece = piece_size(file.get());
     Buffer buffer;
     bool go = true, at_end = false;
     while (go && !at_end) {
