@@ -1,0 +1,626 @@
+// The tool's run in bounded memory: see stream.h.
+#include "stream.h"
+
+#include <fcntl.h>  // splice (GNU)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/base64.h"
+#include "ldif/ldif.h"
+#include "ldif/ldif_write_internal.h"
+
+namespace kestrin::tool {
+namespace {
+
+constexpr size_t kPiece = size_t{1} << 20;        // bytes read from a file at a time
+constexpr size_t kMemoryLimit = size_t{1} << 20;  // a stream up to this long stays in memory
+constexpr size_t kEncodeBytes = 49152;            // bytes base64-encoded at a time
+constexpr size_t kOutput = size_t{256} << 10;     // characters buffered before a write
+constexpr char kTemplate[] = "/tmp/zan_inputXXXXXX";
+
+// ---- descriptors -------------------------------------------------------------
+
+// Closes its descriptor on scope exit without disturbing errno.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd &operator=(Fd &&other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) {
+            const int saved = errno;
+            ::close(fd_);
+            errno = saved;
+        }
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// Reads until n bytes are in or the data ends: the count, or -1.
+long read_full(int fd, char *buffer, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::read(fd, buffer + done, n - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+// The same from a fixed offset, leaving the file offset alone.
+long pread_full(int fd, char *buffer, size_t n, off_t offset) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, buffer + done, n - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+bool write_full(int fd, const char *bytes, size_t n) {
+    while (n > 0) {
+        const ssize_t put = ::write(fd, bytes, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        bytes += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// ---- the input -----------------------------------------------------------------
+
+enum class Pass { kDone, kStopped, kReadFailed };
+
+// Where the input's bytes are during the run: in memory (a -s string, a short
+// stream), or in a file (the input itself, or the spool of a long stream)
+// that each pass reads again in pieces of one reused buffer.
+class Input {
+public:
+    void hold_string(std::string_view text) {
+        buffer_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
+        std::memcpy(buffer_.get(), text.data(), text.size());
+        size_ = text.size();
+        in_memory_ = true;
+    }
+
+    // Takes what fd gives; false (errno set) when it cannot be read or is
+    // 2 GiB or larger. A file owned by the Input is closed with it.
+    bool take(int fd, Fd owned) {
+        owned_ = std::move(owned);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return false;
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
+        const off_t offset = S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
+        if (offset < 0) return take_stream(fd);
+        const off_t size = st.st_size > offset ? st.st_size - offset : 0;
+        if (size > INT_MAX) {
+            errno = EFBIG;
+            return false;
+        }
+        fd_ = fd;
+        start_ = offset;
+        end_ = st.st_size;
+        size_ = static_cast<size_t>(size);
+        return true;
+    }
+
+    size_t size() const { return size_; }
+    // Whether every byte has been read already (a pass still reads a
+    // regular file given as input, to find that it can be read).
+    bool fully_read() const { return in_memory_ || spooled_; }
+    // The longest piece a pass hands over.
+    size_t piece_size() const { return in_memory_ ? size_ : std::min(size_, kPiece); }
+
+    // Hands each piece in order to f(char *piece, size_t n), which returns
+    // false to stop. piece[n] may be written. A file must hold exactly the
+    // bytes it held when taken: a short read or a changed length is EIO.
+    template <class F>
+    Pass each_piece(F &&f) {
+        if (in_memory_) return f(buffer_.get(), size_) ? Pass::kDone : Pass::kStopped;
+        if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(piece_size() + 1);
+        for (size_t done = 0; done < size_;) {
+            const size_t n = std::min(kPiece, size_ - done);
+            const long got = pread_full(fd_, buffer_.get(), n, start_ + static_cast<off_t>(done));
+            if (got < 0) return Pass::kReadFailed;
+            if (static_cast<size_t>(got) != n) return changed();
+            done += n;
+            if (!f(buffer_.get(), n)) return Pass::kStopped;
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return Pass::kReadFailed;
+        return st.st_size == end_ ? Pass::kDone : changed();
+    }
+
+    // Leaves a shared file offset (standard input) after the data, where
+    // reading it would have left it.
+    void skip_to_end() const {
+        if (!in_memory_ && !spooled_) ::lseek(fd_, end_, SEEK_SET);
+    }
+
+private:
+    static Pass changed() {
+        errno = EIO;
+        return Pass::kReadFailed;
+    }
+
+    // A stream of unknown length: kept in memory while short, else spooled.
+    bool take_stream(int fd) {
+        buffer_ = std::make_unique_for_overwrite<char[]>(kMemoryLimit + 2);
+        const long got = read_full(fd, buffer_.get(), kMemoryLimit + 1);
+        if (got < 0) return false;
+        size_ = static_cast<size_t>(got);
+        if (size_ <= kMemoryLimit) {
+            in_memory_ = true;
+            return true;
+        }
+        char path[sizeof kTemplate];
+        std::copy(std::begin(kTemplate), std::end(kTemplate), path);
+        spool_ = Fd(::mkstemp(path));
+        if (spool_.get() < 0) return false;
+        ::unlink(path);  // the data lives on only through the open descriptor
+        if (!write_full(spool_.get(), buffer_.get(), size_) || !spool_rest(fd)) return false;
+        fd_ = spool_.get();
+        start_ = 0;
+        end_ = static_cast<off_t>(size_);
+        spooled_ = true;
+        return true;
+    }
+
+    // Copies the rest of fd to the spool, inside the kernel when fd is a
+    // pipe, else through the buffer.
+    bool spool_rest(int fd) {
+        bool splicing = true;
+        for (;;) {
+            ssize_t got;
+            if (splicing) {
+                got = ::splice(fd, nullptr, spool_.get(), nullptr, kMemoryLimit, SPLICE_F_MOVE);
+                if (got < 0 && errno == EINVAL) {
+                    splicing = false;
+                    continue;
+                }
+            } else {
+                got = ::read(fd, buffer_.get(), kMemoryLimit);
+            }
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return false;
+            if (got == 0) return true;
+            if (size_ + static_cast<size_t>(got) > INT_MAX) {
+                errno = EFBIG;
+                return false;
+            }
+            if (!splicing && !write_full(spool_.get(), buffer_.get(), static_cast<size_t>(got))) return false;
+            size_ += static_cast<size_t>(got);
+        }
+    }
+
+    std::unique_ptr<char[]> buffer_;  // the bytes in memory, or the piece buffer
+    Fd owned_, spool_;
+    int fd_ = -1;
+    off_t start_ = 0, end_ = 0;
+    size_t size_ = 0;
+    bool in_memory_ = false, spooled_ = false;
+};
+
+// ---- base64 text in pieces ------------------------------------------------------
+
+enum Class : unsigned char { kAlpha, kSpace, kOther };
+
+constexpr std::array<unsigned char, 256> make_classes() {
+    std::array<unsigned char, 256> table{};
+    for (auto &entry : table) entry = kOther;
+    for (int c = 'A'; c <= 'Z'; ++c) table[c] = kAlpha;
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = kAlpha;
+    for (int c = '0'; c <= '9'; ++c) table[c] = kAlpha;
+    table['+'] = table['/'] = kAlpha;
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = kSpace;
+    return table;
+}
+constexpr auto kClasses = make_classes();
+
+unsigned char class_of(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+
+// White space characters (the ones base64_decode skips) in [p, p + n).
+size_t count_space(const char *p, size_t n) {
+    size_t count = 0, i = 0;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), four = _mm_set1_epi8(4);
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const __m128i control = _mm_sub_epi8(v, tab);  // \t \n \v \f \r become 0..4
+        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, space),
+                                         _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
+        count += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(hit))));
+    }
+#endif
+    for (; i < n; ++i) count += class_of(p[i]) == kSpace;
+    return count;
+}
+
+// Decodes base64 text that arrives in pieces to exactly what base64_decode
+// gives for the whole text: white space anywhere, groups of four, padding at
+// the end followed by white space only, the text ending at its first NUL.
+// Runs of whole groups go to base64_decode itself.
+class Base64Pieces {
+public:
+    // Decodes the next piece (p[n] may be written and is restored) into out,
+    // which has room for n / 4 * 3 + 16 bytes; returns the bytes produced.
+    size_t feed(char *p, size_t n, unsigned char *out) {
+        if (state_ == kFailed || ended_) return 0;
+        if (const void *nul = std::memchr(p, '\0', n)) {
+            n = static_cast<size_t>(static_cast<const char *>(nul) - p);
+            ended_ = true;
+        }
+        unsigned char *o = out;
+        size_t i = 0;
+        if (state_ != kGroups) {
+            tail(p, n);
+            return 0;
+        }
+        // A group begun in an earlier piece.
+        while (carry_n_ > 0 && i < n) {
+            const char c = p[i++];
+            const unsigned char cls = class_of(c);
+            if (cls == kSpace) continue;
+            if (cls == kOther) {
+                if (c == '=') {
+                    o += pad(o);
+                    tail(p + i, n - i);
+                    return static_cast<size_t>(o - out);
+                }
+                return fail();
+            }
+            carry_[carry_n_++] = c;
+            if (carry_n_ == 4) {
+                o += decode_group(o);
+                carry_n_ = 0;
+            }
+        }
+        if (i == n || state_ == kFailed) return static_cast<size_t>(o - out);
+        // Whole groups up to the padding, if any; the last alphabet
+        // characters that do not fill a group wait for the next piece.
+        const void *eq = std::memchr(p + i, '=', n - i);
+        const size_t bulk_end = eq ? static_cast<size_t>(static_cast<const char *>(eq) - p) : n;
+        const size_t left = (bulk_end - i - count_space(p + i, bulk_end - i)) % 4;
+        size_t cut = bulk_end;
+        for (size_t k = left; k > 0;)
+            if (class_of(p[--cut]) != kSpace) --k;
+        for (size_t j = cut; j < bulk_end; ++j) {
+            const unsigned char cls = class_of(p[j]);
+            if (cls == kOther) return fail();
+            if (cls == kAlpha) carry_[carry_n_++] = p[j];
+        }
+        if (cut > i) {
+            const char saved = p[cut];
+            p[cut] = '\0';
+            const int got = base64_decode(p + i, o, (cut - i) / 4 * 3 + 1);
+            p[cut] = saved;
+            if (got < 0) return fail();
+            o += got;
+        }
+        if (eq) {
+            o += pad(o);
+            tail(p + bulk_end + 1, n - bulk_end - 1);
+        }
+        return static_cast<size_t>(o - out);
+    }
+
+    // After the last piece: whether the whole text was valid base64.
+    bool finish() const { return state_ == kAfterPadding || (state_ == kGroups && carry_n_ == 0); }
+    bool failed() const { return state_ == kFailed; }
+
+private:
+    enum State { kGroups, kSecondPad, kAfterPadding, kFailed };
+
+    size_t fail() {
+        state_ = kFailed;
+        return 0;
+    }
+
+    // Decodes the four characters of carry_ (padding included) with the
+    // codec's own rules, the zero bits before padding among them.
+    size_t decode_group(unsigned char *o) {
+        const char group[5] = {carry_[0], carry_[1], carry_[2], carry_[3], '\0'};
+        const int got = base64_decode(group, o, 4);
+        return got < 0 ? fail() : static_cast<size_t>(got);
+    }
+
+    // The first '=' after carry_n_ alphabet characters of the last group.
+    size_t pad(unsigned char *o) {
+        if (carry_n_ < 2) return fail();
+        state_ = carry_n_ == 2 ? kSecondPad : kAfterPadding;
+        while (carry_n_ < 4) carry_[carry_n_++] = '=';
+        carry_n_ = 0;
+        return decode_group(o);
+    }
+
+    // What follows the first '=': white space, and the second '=' when the
+    // group needs it.
+    void tail(const char *p, size_t n) {
+        for (size_t i = 0; i < n && state_ != kFailed; ++i) {
+            if (class_of(p[i]) == kSpace) continue;
+            if (p[i] == '=' && state_ == kSecondPad)
+                state_ = kAfterPadding;
+            else
+                state_ = kFailed;
+        }
+    }
+
+    char carry_[4] = {};
+    size_t carry_n_ = 0;
+    State state_ = kGroups;
+    bool ended_ = false;
+};
+
+// ---- the line -------------------------------------------------------------------
+
+// Collects the line in a buffer, folded as it goes, and writes the buffer to
+// the descriptor whenever it is full.
+class Sink {
+public:
+    Sink(int fd, size_t capacity)
+        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)) {}
+
+    // The next characters of the unfolded line.
+    void text(std::string_view t) {
+        while (!t.empty() && !failed_) {
+            const size_t room = capacity_ - used_;
+            size_t n = t.size();
+            if (folder_.room(n) > room) n = room / (ldif::kNextLines + 2) * ldif::kNextLines;
+            if (n == 0) {
+                flush();
+                continue;
+            }
+            used_ = static_cast<size_t>(folder_.put(t.substr(0, n), buffer_.get() + used_) - buffer_.get());
+            t.remove_prefix(n);
+        }
+    }
+
+    void end_line() {
+        if (used_ == capacity_) flush();
+        buffer_[used_++] = '\n';
+    }
+
+    void flush() {
+        if (failed_) return;
+        if (!write_full(fd_, buffer_.get(), used_)) failed_ = true;
+        used_ = 0;
+    }
+
+    bool failed() const { return failed_; }
+
+private:
+    int fd_;
+    size_t capacity_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
+    bool failed_ = false;
+    ldif::Folder folder_;
+};
+
+// base64 text of bytes that arrive in pieces, handed to the sink.
+class Base64Writer {
+public:
+    explicit Base64Writer(Sink &sink) : sink_(sink), text_(std::make_unique_for_overwrite<char[]>(kEncodeBytes / 3 * 4 + 1)) {}
+
+    void feed(const unsigned char *p, size_t n) {
+        if (carry_n_ > 0) {
+            while (carry_n_ < 3 && n > 0) {
+                carry_[carry_n_++] = *p++;
+                --n;
+            }
+            if (carry_n_ < 3) return;
+            emit(carry_, 3);
+            carry_n_ = 0;
+        }
+        while (n >= 3) {
+            const size_t k = std::min(n / 3 * 3, kEncodeBytes);
+            emit(p, k);
+            p += k;
+            n -= k;
+        }
+        std::memcpy(carry_, p, n);
+        carry_n_ = n;
+    }
+
+    void finish() {
+        if (carry_n_ > 0) emit(carry_, carry_n_);
+    }
+
+private:
+    void emit(const unsigned char *p, size_t n) {
+        const int chars = base64_encode(p, n, text_.get(), kEncodeBytes / 3 * 4 + 1);
+        sink_.text({text_.get(), static_cast<size_t>(chars)});
+    }
+
+    Sink &sink_;
+    std::unique_ptr<char[]> text_;
+    unsigned char carry_[3] = {};
+    size_t carry_n_ = 0;
+};
+
+}  // namespace
+
+struct Stream::Impl {
+    std::string attr, path;
+    Source source = Source::kStdin;
+    bool decode = false, base64 = false;
+    Input input;
+    size_t value_len = 0;  // bytes of the value (decoded, with -b)
+    ldif::LineHead head;
+    size_t total = 0;  // characters of the line
+
+    void input_failed() const {
+        if (source == Source::kFile)
+            std::fprintf(stderr, "Could not read infile<%s>: %s\n", path.c_str(), std::strerror(errno));
+        else
+            std::fprintf(stderr, "Could not read standard input: %s\n", std::strerror(errno));
+    }
+
+    bool acquire(const Request &request) {
+        switch (request.source) {
+            case Source::kString:
+                input.hold_string(request.string);
+                return true;
+            case Source::kFile: {
+                Fd fd(::open(request.path.c_str(), O_RDONLY | O_CLOEXEC));
+                const int raw = fd.get();
+                return raw >= 0 && input.take(raw, std::move(fd));
+            }
+            case Source::kStdin:
+                break;
+        }
+        return input.take(STDIN_FILENO, Fd());
+    }
+
+    std::unique_ptr<unsigned char[]> decode_buffer() const {
+        return decode ? std::make_unique_for_overwrite<unsigned char[]>(input.piece_size() / 4 * 3 + 16) : nullptr;
+    }
+
+    // The first pass: reads everything, validates the base64 text and makes
+    // the safe-string decision. Returns the exit status of a failure, or 0.
+    int analyse(bool &unsafe) {
+        ldif::SafeScan scan(false);
+        Base64Pieces decoder;
+        const auto decoded = decode_buffer();
+        value_len = 0;
+        const Pass pass = input.each_piece([&](char *p, size_t n) {
+            if (!decode) {
+                if (!base64) scan.feed({p, n});
+                return true;
+            }
+            const size_t got = decoder.feed(p, n, decoded.get());
+            if (!base64) scan.feed({reinterpret_cast<const char *>(decoded.get()), got});
+            value_len += got;
+            // A file in place is still read to its end: a read error there
+            // is reported before any decoding error.
+            return !(decoder.failed() && input.fully_read());
+        });
+        if (pass == Pass::kReadFailed) {
+            input_failed();
+            return 1;
+        }
+        input.skip_to_end();
+        if (!decode) {
+            value_len = input.size();
+        } else if (!decoder.finish() || value_len == 0) {
+            std::fprintf(stderr, "Failed to base64-decode input(%d,%d)!\n", static_cast<int>(input.size()),
+                         decoder.finish() ? 0 : -1);
+            return 1;
+        }
+        unsafe = scan.base64();
+        return 0;
+    }
+
+    // The second pass: the line itself.
+    Written write(int fd) {
+        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4 * (ldif::kNextLines + 2)));
+        sink.text(head.name);
+        sink.text(head.separator);
+        Base64Writer encoder(sink);
+        Base64Pieces decoder;
+        const auto decoded = decode_buffer();
+        size_t seen = 0;
+        const auto put_value = [&](const char *p, size_t n) {
+            seen += n;
+            if (base64)
+                encoder.feed(reinterpret_cast<const unsigned char *>(p), n);
+            else
+                sink.text({p, n});
+            return !sink.failed();
+        };
+        const Pass pass = input.each_piece([&](char *p, size_t n) {
+            if (!decode) return put_value(p, n);
+            const size_t got = decoder.feed(p, n, decoded.get());
+            return !decoder.failed() && put_value(reinterpret_cast<const char *>(decoded.get()), got);
+        });
+        if (sink.failed()) return Written::kOutputFailed;
+        // Anything but the value of the first pass means the input changed.
+        if (pass != Pass::kDone || (decode && !decoder.finish()) || seen != value_len) {
+            if (pass != Pass::kReadFailed) errno = EIO;
+            input_failed();
+            return Written::kInputFailed;
+        }
+        if (base64) encoder.finish();
+        sink.end_line();
+        sink.flush();
+        return sink.failed() ? Written::kOutputFailed : Written::kOk;
+    }
+};
+
+Stream::Stream() : impl_(std::make_unique<Impl>()) {}
+Stream::~Stream() = default;
+
+int Stream::prepare(const Request &request) {
+    Impl &s = *impl_;
+    s.attr = request.attr;
+    s.path = request.path;
+    s.source = request.source;
+    s.decode = request.decode;
+    s.base64 = request.base64;
+    if (!s.acquire(request)) {
+        s.input_failed();
+        return 1;
+    }
+    if (s.input.size() == 0) return 1;
+
+    bool unsafe = false;
+    if (s.decode || !s.base64 || !s.input.fully_read()) {
+        if (const int status = s.analyse(unsafe)) return status;
+    } else {
+        s.value_len = s.input.size();
+    }
+
+    if (ldif::name_refused(s.attr)) {
+        std::fputs("Failed to write ldif buffer\n", stderr);
+        return 1;
+    }
+    s.base64 = s.base64 || unsafe;
+    s.head = ldif::line_head(s.attr, s.base64, s.base64 ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO);
+    const size_t text = s.base64 ? ldif::base64_length(s.value_len) : s.value_len;
+    s.total = ldif::folded_length(s.head.name.size() + s.head.separator.size() + text);
+    if (s.total > INT_MAX) {
+        std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
+        std::fputs("Failed to write ldif buffer\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
+size_t Stream::size() const { return impl_->total; }
+
+Written Stream::write(int fd) { return impl_->write(fd); }
+
+}  // namespace kestrin::tool
