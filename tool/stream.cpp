@@ -25,7 +25,7 @@
 namespace kestrin::tool {
 namespace {
 
-constexpr size_t kPiece = size_t{1} << 20;        // bytes read from a file at a time
+constexpr size_t kPiece = size_t{256} << 10;       // bytes read from a file at a time
 constexpr size_t kMemoryLimit = size_t{1} << 20;  // a stream up to this long stays in memory
 constexpr size_t kEncodeBytes = 49152;            // bytes base64-encoded at a time
 constexpr size_t kOutput = size_t{256} << 10;     // characters buffered before a write
@@ -257,12 +257,19 @@ size_t count_space(const char *p, size_t n) {
     size_t count = 0, i = 0;
 #if defined(__SSE2__)
     const __m128i space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), four = _mm_set1_epi8(4);
-    for (; n - i >= 16; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        const __m128i control = _mm_sub_epi8(v, tab);  // \t \n \v \f \r become 0..4
-        const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, space),
-                                         _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
-        count += static_cast<size_t>(__builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(hit))));
+    while (n - i >= 16) {
+        // Per-byte counters, added up before any of them can reach 256.
+        __m128i counters = _mm_setzero_si128();
+        for (int k = 0; k < 255 && n - i >= 16; ++k, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+            const __m128i control = _mm_sub_epi8(v, tab);  // \t \n \v \f \r become 0..4
+            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, space),
+                                             _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
+            counters = _mm_sub_epi8(counters, hit);  // a hit is -1
+        }
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        count += static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+                 static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     }
 #endif
     for (; i < n; ++i) count += class_of(p[i]) == kSpace;
@@ -276,46 +283,42 @@ size_t count_space(const char *p, size_t n) {
 class Base64Pieces {
 public:
     // Decodes the next piece (p[n] may be written and is restored) into out,
-    // which has room for n / 4 * 3 + 16 bytes; returns the bytes produced.
+    // which has room for n / 4 * 3 + 16 bytes, or only validates it when out
+    // is null. Returns the number of bytes decoded.
     size_t feed(char *p, size_t n, unsigned char *out) {
         if (state_ == kFailed || ended_) return 0;
         if (const void *nul = std::memchr(p, '\0', n)) {
             n = static_cast<size_t>(static_cast<const char *>(nul) - p);
             ended_ = true;
         }
-        unsigned char *o = out;
-        size_t i = 0;
+        out_ = out;
+        t_ = 0;
         if (state_ != kGroups) {
             tail(p, n);
             return 0;
         }
         // A group begun in an earlier piece.
+        size_t i = 0;
         while (carry_n_ > 0 && i < n) {
             const char c = p[i++];
             const unsigned char cls = class_of(c);
             if (cls == kSpace) continue;
             if (cls == kOther) {
-                if (c == '=') {
-                    o += pad(o);
-                    tail(p + i, n - i);
-                    return static_cast<size_t>(o - out);
-                }
-                return fail();
+                if (c != '=') return fail();
+                pad();
+                tail(p + i, n - i);
+                return t_;
             }
             carry_[carry_n_++] = c;
-            if (carry_n_ == 4) {
-                o += decode_group(o);
-                carry_n_ = 0;
-            }
+            if (carry_n_ == 4) decode_group();
         }
-        if (i == n || state_ == kFailed) return static_cast<size_t>(o - out);
+        if (i == n || state_ == kFailed) return t_;
         // Whole groups up to the padding, if any; the last alphabet
         // characters that do not fill a group wait for the next piece.
         const void *eq = std::memchr(p + i, '=', n - i);
         const size_t bulk_end = eq ? static_cast<size_t>(static_cast<const char *>(eq) - p) : n;
-        const size_t left = (bulk_end - i - count_space(p + i, bulk_end - i)) % 4;
         size_t cut = bulk_end;
-        for (size_t k = left; k > 0;)
+        for (size_t k = (bulk_end - i - count_space(p + i, bulk_end - i)) % 4; k > 0;)
             if (class_of(p[--cut]) != kSpace) --k;
         for (size_t j = cut; j < bulk_end; ++j) {
             const unsigned char cls = class_of(p[j]);
@@ -323,18 +326,20 @@ public:
             if (cls == kAlpha) carry_[carry_n_++] = p[j];
         }
         if (cut > i) {
+            // Whole groups have no unused bits, so validating without an
+            // output buffer checks them all.
             const char saved = p[cut];
             p[cut] = '\0';
-            const int got = base64_decode(p + i, o, (cut - i) / 4 * 3 + 1);
+            const int got = base64_decode(p + i, out_ ? out_ + t_ : nullptr, (cut - i) / 4 * 3 + 1);
             p[cut] = saved;
             if (got < 0) return fail();
-            o += got;
+            t_ += static_cast<size_t>(got);
         }
         if (eq) {
-            o += pad(o);
+            pad();
             tail(p + bulk_end + 1, n - bulk_end - 1);
         }
-        return static_cast<size_t>(o - out);
+        return t_;
     }
 
     // After the last piece: whether the whole text was valid base64.
@@ -350,20 +355,30 @@ private:
     }
 
     // Decodes the four characters of carry_ (padding included) with the
-    // codec's own rules, the zero bits before padding among them.
-    size_t decode_group(unsigned char *o) {
+    // codec's own rules, the zero bits before padding among them (checked
+    // only with an output buffer, so one is always given).
+    void decode_group() {
         const char group[5] = {carry_[0], carry_[1], carry_[2], carry_[3], '\0'};
-        const int got = base64_decode(group, o, 4);
-        return got < 0 ? fail() : static_cast<size_t>(got);
+        unsigned char bytes[4];
+        carry_n_ = 0;
+        const int got = base64_decode(group, bytes, sizeof bytes);
+        if (got < 0) {
+            fail();
+            return;
+        }
+        if (out_) std::memcpy(out_ + t_, bytes, static_cast<size_t>(got));
+        t_ += static_cast<size_t>(got);
     }
 
-    // The first '=' after carry_n_ alphabet characters of the last group.
-    size_t pad(unsigned char *o) {
-        if (carry_n_ < 2) return fail();
+    // The first '=', after carry_n_ alphabet characters of the last group.
+    void pad() {
+        if (carry_n_ < 2) {
+            fail();
+            return;
+        }
         state_ = carry_n_ == 2 ? kSecondPad : kAfterPadding;
         while (carry_n_ < 4) carry_[carry_n_++] = '=';
-        carry_n_ = 0;
-        return decode_group(o);
+        decode_group();
     }
 
     // What follows the first '=': white space, and the second '=' when the
@@ -382,6 +397,8 @@ private:
     size_t carry_n_ = 0;
     State state_ = kGroups;
     bool ended_ = false;
+    unsigned char *out_ = nullptr;  // where this piece's bytes go (none: validate only)
+    size_t t_ = 0;                  // bytes of this piece so far
 };
 
 // ---- the line -------------------------------------------------------------------
@@ -521,8 +538,11 @@ struct Stream::Impl {
                 if (!base64) scan.feed({p, n});
                 return true;
             }
-            const size_t got = decoder.feed(p, n, decoded.get());
-            if (!base64) scan.feed({reinterpret_cast<const char *>(decoded.get()), got});
+            // Once the value is known to go out in base64 its bytes are not
+            // needed here, only the text's validity.
+            const bool scanning = !base64 && !scan.base64();
+            const size_t got = decoder.feed(p, n, scanning ? decoded.get() : nullptr);
+            if (scanning) scan.feed({reinterpret_cast<const char *>(decoded.get()), got});
             value_len += got;
             // A file in place is still read to its end: a read error there
             // is reported before any decoding error.
