@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -252,21 +253,24 @@ constexpr auto kClasses = make_classes();
 
 unsigned char class_of(char c) { return kClasses[static_cast<unsigned char>(c)]; }
 
-// White space characters (the ones base64_decode skips) in [p, p + n).
+#if defined(__SSE2__)
+// 0xFF in each byte of v that is white space (the six base64_decode skips).
+inline __m128i space_hits(__m128i v) {
+    const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\t'));  // \t \n \v \f \r become 0..4
+    return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                        _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control));
+}
+#endif
+
+// White space characters in [p, p + n).
 size_t count_space(const char *p, size_t n) {
     size_t count = 0, i = 0;
 #if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), four = _mm_set1_epi8(4);
     while (n - i >= 16) {
         // Per-byte counters, added up before any of them can reach 256.
         __m128i counters = _mm_setzero_si128();
-        for (int k = 0; k < 255 && n - i >= 16; ++k, i += 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-            const __m128i control = _mm_sub_epi8(v, tab);  // \t \n \v \f \r become 0..4
-            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, space),
-                                             _mm_cmpeq_epi8(_mm_min_epu8(control, four), control));
-            counters = _mm_sub_epi8(counters, hit);  // a hit is -1
-        }
+        for (int k = 0; k < 255 && n - i >= 16; ++k, i += 16)
+            counters = _mm_sub_epi8(counters, space_hits(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
         const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
         count += static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
                  static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
@@ -274,6 +278,35 @@ size_t count_space(const char *p, size_t n) {
 #endif
     for (; i < n; ++i) count += class_of(p[i]) == kSpace;
     return count;
+}
+
+// Copies [p, p + n) without its white space to out; returns the characters
+// copied. Lines of base64 text have one line end in every few blocks, which
+// two overlapping stores step over.
+size_t strip_space(const char *p, size_t n, char *out) {
+    size_t o = 0, i = 0;
+#if defined(__SSE2__)
+    for (; n - i >= 32; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(space_hits(v)));
+        if (mask == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), v);
+            o += 16;
+        } else if ((mask & (mask - 1)) == 0) {
+            const unsigned at = static_cast<unsigned>(std::countr_zero(mask));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), v);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o + at),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + at + 1)));
+            o += 15;
+        } else {
+            for (unsigned k = 0; k < 16; ++k)
+                if (!(mask >> k & 1)) out[o++] = p[i + k];
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        if (class_of(p[i]) != kSpace) out[o++] = p[i];
+    return o;
 }
 
 // Decodes base64 text that arrives in pieces to exactly what base64_decode
@@ -569,11 +602,35 @@ struct Stream::Impl {
         Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4 * (ldif::kNextLines + 2)));
         sink.text(head.name);
         sink.text(head.separator);
+        const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);
+        if (sink.failed()) return Written::kOutputFailed;
+        if (!same) {
+            input_failed();
+            return Written::kInputFailed;
+        }
+        sink.end_line();
+        sink.flush();
+        return sink.failed() ? Written::kOutputFailed : Written::kOk;
+    }
+
+    // Whether the second pass saw the value of the first; errno tells when
+    // not: the read's error, or EIO for an input that changed in between.
+    static bool same_input(Pass pass, bool same) {
+        if (pass == Pass::kReadFailed) return false;
+        if (pass != Pass::kDone || !same) {
+            errno = EIO;
+            return false;
+        }
+        return true;
+    }
+
+    // The value's text: the bytes as they are, or their base64 form.
+    bool put_value(Sink &sink) {
         Base64Writer encoder(sink);
         Base64Pieces decoder;
         const auto decoded = decode_buffer();
         size_t seen = 0;
-        const auto put_value = [&](const char *p, size_t n) {
+        const auto put = [&](const char *p, size_t n) {
             seen += n;
             if (base64)
                 encoder.feed(reinterpret_cast<const unsigned char *>(p), n);
@@ -582,21 +639,33 @@ struct Stream::Impl {
             return !sink.failed();
         };
         const Pass pass = input.each_piece([&](char *p, size_t n) {
-            if (!decode) return put_value(p, n);
+            if (!decode) return put(p, n);
             const size_t got = decoder.feed(p, n, decoded.get());
-            return !decoder.failed() && put_value(reinterpret_cast<const char *>(decoded.get()), got);
+            return !decoder.failed() && put(reinterpret_cast<const char *>(decoded.get()), got);
         });
-        if (sink.failed()) return Written::kOutputFailed;
-        // Anything but the value of the first pass means the input changed.
-        if (pass != Pass::kDone || (decode && !decoder.finish()) || seen != value_len) {
-            if (pass != Pass::kReadFailed) errno = EIO;
-            input_failed();
-            return Written::kInputFailed;
-        }
         if (base64) encoder.finish();
-        sink.end_line();
-        sink.flush();
-        return sink.failed() ? Written::kOutputFailed : Written::kOk;
+        return same_input(pass, (!decode || decoder.finish()) && seen == value_len);
+    }
+
+    // A base64 text that the first pass found valid is the base64 form of
+    // its own bytes, so the value's text is the input without its white
+    // space, up to a NUL: no decoding and encoding again.
+    bool put_base64_text(Sink &sink) {
+        const auto text = std::make_unique_for_overwrite<char[]>(input.piece_size());
+        size_t chars = 0;
+        bool ended = false;
+        const Pass pass = input.each_piece([&](char *p, size_t n) {
+            if (ended) return true;
+            if (const void *nul = std::memchr(p, '\0', n)) {
+                n = static_cast<size_t>(static_cast<const char *>(nul) - p);
+                ended = true;
+            }
+            const size_t k = strip_space(p, n, text.get());
+            chars += k;
+            sink.text({text.get(), k});
+            return !sink.failed();
+        });
+        return same_input(pass, chars == ldif::base64_length(value_len));
     }
 };
 
