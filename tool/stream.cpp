@@ -134,6 +134,7 @@ public:
         fd_ = fd;
         start_ = offset;
         end_ = st.st_size;
+        modified_ = st.st_mtim;
         size_ = static_cast<size_t>(size);
         return true;
     }
@@ -162,7 +163,29 @@ public:
         }
         struct stat st {};
         if (::fstat(fd_, &st) != 0) return Pass::kReadFailed;
-        return st.st_size == end_ ? Pass::kDone : changed();
+        const bool same = st.st_size == end_ && (spooled_ || (st.st_mtim.tv_sec == modified_.tv_sec &&
+                                                               st.st_mtim.tv_nsec == modified_.tv_nsec));
+        return same ? Pass::kDone : changed();
+    }
+
+    // Whether the input is read in place from the file that fd writes.
+    bool shares_file(int fd) const {
+        if (in_memory_ || spooled_) return false;
+        struct stat in {}, out {};
+        return ::fstat(fd_, &in) == 0 && ::fstat(fd, &out) == 0 && in.st_dev == out.st_dev &&
+               in.st_ino == out.st_ino;
+    }
+
+    // Copies an input read in place to a spool, to be read from there.
+    bool spool_copy() {
+        if (!make_spool()) return false;
+        const Pass pass = each_piece([&](char *p, size_t n) { return write_full(spool_.get(), p, n); });
+        if (pass != Pass::kDone) return false;
+        fd_ = spool_.get();
+        start_ = 0;
+        end_ = static_cast<off_t>(size_);
+        spooled_ = true;
+        return true;
     }
 
     // Leaves a shared file offset (standard input) after the data, where
@@ -187,16 +210,22 @@ private:
             in_memory_ = true;
             return true;
         }
-        char path[sizeof kTemplate];
-        std::copy(std::begin(kTemplate), std::end(kTemplate), path);
-        spool_ = Fd(::mkstemp(path));
-        if (spool_.get() < 0) return false;
-        ::unlink(path);  // the data lives on only through the open descriptor
-        if (!write_full(spool_.get(), buffer_.get(), size_) || !spool_rest(fd)) return false;
+        if (!make_spool() || !write_full(spool_.get(), buffer_.get(), size_) || !spool_rest(fd)) return false;
         fd_ = spool_.get();
         start_ = 0;
         end_ = static_cast<off_t>(size_);
         spooled_ = true;
+        return true;
+    }
+
+    // An unnamed temporary file: the name is removed as soon as it exists,
+    // so the data lives on only through the open descriptor.
+    bool make_spool() {
+        char path[sizeof kTemplate];
+        std::copy(std::begin(kTemplate), std::end(kTemplate), path);
+        spool_ = Fd(::mkstemp(path));
+        if (spool_.get() < 0) return false;
+        ::unlink(path);
         return true;
     }
 
@@ -231,6 +260,7 @@ private:
     Fd owned_, spool_;
     int fd_ = -1;
     off_t start_ = 0, end_ = 0;
+    timespec modified_{};
     size_t size_ = 0;
     bool in_memory_ = false, spooled_ = false;
 };
@@ -597,8 +627,16 @@ struct Stream::Impl {
         return 0;
     }
 
+    // Makes sure that writing to fd cannot change the input.
+    bool detach(int fd) {
+        if (!input.shares_file(fd) || input.spool_copy()) return true;
+        input_failed();
+        return false;
+    }
+
     // The second pass: the line itself.
     Written write(int fd) {
+        if (!detach(fd)) return Written::kInputFailed;
         Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4 * (ldif::kNextLines + 2)));
         sink.text(head.name);
         sink.text(head.separator);
@@ -709,6 +747,8 @@ int Stream::prepare(const Request &request) {
 }
 
 size_t Stream::size() const { return impl_->total; }
+
+bool Stream::detach(int fd) { return impl_->detach(fd); }
 
 Written Stream::write(int fd) { return impl_->write(fd); }
 

@@ -58,9 +58,15 @@ public:
     // Characters of the line that write() produces (after prepare()).
     size_t size() const;
 
+    // Makes sure that writing to fd cannot change the input: when fd is the
+    // very file the input is read from, the input is first copied to a
+    // temporary file (as a long stream is). Call it before truncating such
+    // a file; write() calls it too. false after the message of a failure.
+    bool detach(int fd);
+
     // Writes the line to fd. kInputFailed: the input changed since prepare()
-    // (its message has been written); kOutputFailed: a write failed, errno
-    // tells why.
+    // or could not be kept apart from fd (its message has been written);
+    // kOutputFailed: a write failed, errno tells why.
     Written write(int fd);
 
 private:

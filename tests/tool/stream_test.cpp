@@ -428,6 +428,27 @@ TEST_F(Stream, OutputFileGetsTheWholeLine) {
     EXPECT_TRUE(slurp(out) == writer("photo", value, LDIF_ENC_AUTO));
 }
 
+TEST_F(Stream, OutputOntoTheInputFileReplacesItWhole) {
+    // The file is read twice; writing it in between must not change what
+    // the second read finds.
+    const std::string in = dir + "/in", link = dir + "/link";
+    const std::string value = random_bytes(kMiB + 100, 20);
+    const std::string line = writer("photo", value, LDIF_ENC_AUTO);
+    spit(in, value);
+    ASSERT_EQ(std::system((quote(kBin) + " -a photo -i " + quote(in) + " -o " + quote(in)).c_str()), 0);
+    EXPECT_TRUE(slurp(in) == line);
+
+    spit(in, value);
+    ASSERT_EQ(symlink(in.c_str(), link.c_str()), 0);
+    ASSERT_EQ(std::system((quote(kBin) + " -a photo -i " + quote(in) + " -o " + quote(link)).c_str()), 0);
+    EXPECT_TRUE(slurp(in) == line);
+
+    spit(in, value);
+    const std::string append = quote(kBin) + " -a photo < " + quote(in) + " >> " + quote(in);
+    ASSERT_EQ(std::system(("bash -c " + quote(append)).c_str()), 0);
+    EXPECT_TRUE(slurp(in) == value + line);
+}
+
 TEST_F(Stream, StandardInputOffsetEndsAfterTheValue) {
     // Reading a regular file in place must leave a shared offset where
     // reading it through would have: the next reader sees nothing more.
