@@ -495,11 +495,15 @@ public:
 
     void flush() {
         if (failed_) return;
-        if (!write_full(fd_, buffer_.get(), used_)) failed_ = true;
+        if (!write_full(fd_, buffer_.get(), used_)) {
+            failed_ = true;
+            error_ = errno;
+        }
         used_ = 0;
     }
 
     bool failed() const { return failed_; }
+    int error() const { return error_; }
 
 private:
     int fd_;
@@ -507,6 +511,7 @@ private:
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     bool failed_ = false;
+    int error_ = 0;
     ldif::Folder folder_;
 };
 
@@ -641,14 +646,19 @@ struct Stream::Impl {
         sink.text(head.name);
         sink.text(head.separator);
         const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);
-        if (sink.failed()) return Written::kOutputFailed;
+        if (sink.failed()) return output_failed(sink);
         if (!same) {
             input_failed();
             return Written::kInputFailed;
         }
         sink.end_line();
         sink.flush();
-        return sink.failed() ? Written::kOutputFailed : Written::kOk;
+        return sink.failed() ? output_failed(sink) : Written::kOk;
+    }
+
+    static Written output_failed(const Sink &sink) {
+        errno = sink.error();
+        return Written::kOutputFailed;
     }
 
     // Whether the second pass saw the value of the first; errno tells when

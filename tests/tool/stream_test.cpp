@@ -449,6 +449,21 @@ TEST_F(Stream, OutputOntoTheInputFileReplacesItWhole) {
     EXPECT_TRUE(slurp(in) == value + line);
 }
 
+TEST_F(Stream, FailedWriteOfALongLine) {
+    // Each way of writing the value meets a full device.
+    const std::string in = dir + "/in", b64 = dir + "/in.b64";
+    spit(in, random_bytes(3 * kMiB, 21));
+    spit(b64, folded_base64(random_bytes(3 * kMiB, 22), 76));
+    spit(dir + "/text", printable(3 * kMiB, 23));
+    for (const std::string &args : {"-a photo -i " + quote(in), "-b -a photo -i " + quote(b64),
+                                   "-a photo -i " + quote(dir + "/text"), "-a photo -i " + quote(in) + " -o /dev/full"}) {
+        const std::string cmd = quote(kBin) + " " + args + " >/dev/full 2>" + quote(dir + "/err");
+        const int raw = std::system(cmd.c_str());
+        EXPECT_EQ(WEXITSTATUS(raw), 1) << args;
+        EXPECT_EQ(slurp(dir + "/err"), "Failed to write output: No space left on device\n") << args;
+    }
+}
+
 TEST_F(Stream, StandardInputOffsetEndsAfterTheValue) {
     // Reading a regular file in place must leave a shared offset where
     // reading it through would have: the next reader sees nothing more.
