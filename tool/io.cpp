@@ -20,17 +20,6 @@ long read_some(int fd, char *buffer, size_t n) {
     }
 }
 
-bool write_full(int fd, const char *bytes, size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, bytes, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        bytes += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // Whole 2 MiB pages for a buffer of many megabytes: it is written once, and
 // page faults would dominate the time of that.
 void advise_huge_pages(void *block, size_t size) {
@@ -43,11 +32,54 @@ void advise_huge_pages(void *block, size_t size) {
 
 }  // namespace
 
+Fd &Fd::operator=(Fd &&other) noexcept {
+    if (this != &other) {
+        Fd old(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
 Fd::~Fd() {
     if (fd_ < 0) return;
     const int saved = errno;
     ::close(fd_);
     errno = saved;
+}
+
+long read_full(int fd, char *buffer, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        const long got = read_some(fd, buffer + done, n - done);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+long pread_full(int fd, char *buffer, size_t n, long offset) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, buffer + done, n - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<long>(done);
+}
+
+bool write_full(int fd, const char *bytes, size_t n) {
+    while (n > 0) {
+        const ssize_t put = ::write(fd, bytes, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        bytes += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
 }
 
 void free_keeping_errno(void *block) {

@@ -15,8 +15,8 @@ namespace kestrin::tool {
 class Fd {
 public:
     explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd &operator=(Fd &&other) noexcept;
     ~Fd();
     int get() const { return fd_; }
 
@@ -26,6 +26,15 @@ private:
 
 // free() that keeps errno.
 void free_keeping_errno(void *block);
+
+// Reads until n bytes are in or the data ends: the count, or -1.
+long read_full(int fd, char *buffer, size_t n);
+
+// The same from a given offset, leaving the file offset alone.
+long pread_full(int fd, char *buffer, size_t n, long offset);
+
+// Writes all n bytes; false on a write error.
+bool write_full(int fd, const char *bytes, size_t n);
 
 // How a copy ended.
 enum class CopyEnd { kDone, kReadFailed, kWriteFailed, kTooLarge };

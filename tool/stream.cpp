@@ -1,8 +1,6 @@
 // The tool's run in bounded memory: see stream.h.
 #include "stream.h"
 
-#include <fcntl.h>  // splice (GNU)
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,258 +10,24 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
-#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "codec/base64.h"
+#include "input.h"
+#include "io.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_write_internal.h"
 
 namespace kestrin::tool {
 namespace {
 
-constexpr size_t kPiece = size_t{256} << 10;       // bytes read from a file at a time
-constexpr size_t kMemoryLimit = size_t{1} << 20;  // a stream up to this long stays in memory
 constexpr size_t kEncodeBytes = 49152;            // bytes base64-encoded at a time
 constexpr size_t kOutput = size_t{256} << 10;     // characters buffered before a write
-constexpr char kTemplate[] = "/tmp/zan_inputXXXXXX";
 
-// ---- descriptors -------------------------------------------------------------
-
-// Closes its descriptor on scope exit without disturbing errno.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd &operator=(Fd &&other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
-// Reads until n bytes are in or the data ends: the count, or -1.
-long read_full(int fd, char *buffer, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::read(fd, buffer + done, n - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<long>(done);
-}
-
-// The same from a fixed offset, leaving the file offset alone.
-long pread_full(int fd, char *buffer, size_t n, off_t offset) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(fd, buffer + done, n - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<long>(done);
-}
-
-bool write_full(int fd, const char *bytes, size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(fd, bytes, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        bytes += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-// ---- the input -----------------------------------------------------------------
-
-enum class Pass { kDone, kStopped, kReadFailed };
-
-// Where the input's bytes are during the run: in memory (a -s string, a short
-// stream), or in a file (the input itself, or the spool of a long stream)
-// that each pass reads again in pieces of one reused buffer.
-class Input {
-public:
-    void hold_string(std::string_view text) {
-        buffer_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
-        std::memcpy(buffer_.get(), text.data(), text.size());
-        size_ = text.size();
-        in_memory_ = true;
-    }
-
-    // Takes what fd gives; false (errno set) when it cannot be read or is
-    // 2 GiB or larger. A file owned by the Input is closed with it.
-    bool take(int fd, Fd owned) {
-        owned_ = std::move(owned);
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) return false;
-        if (S_ISDIR(st.st_mode)) {
-            errno = EISDIR;
-            return false;
-        }
-        const off_t offset = S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
-        if (offset < 0) return take_stream(fd);
-        const off_t size = st.st_size > offset ? st.st_size - offset : 0;
-        if (size > INT_MAX) {
-            errno = EFBIG;
-            return false;
-        }
-        fd_ = fd;
-        start_ = offset;
-        end_ = st.st_size;
-        modified_ = st.st_mtim;
-        size_ = static_cast<size_t>(size);
-        return true;
-    }
-
-    size_t size() const { return size_; }
-    // Whether every byte has been read already (a pass still reads a
-    // regular file given as input, to find that it can be read).
-    bool fully_read() const { return in_memory_ || spooled_; }
-    // The longest piece a pass hands over.
-    size_t piece_size() const { return in_memory_ ? size_ : std::min(size_, kPiece); }
-
-    // Hands each piece in order to f(char *piece, size_t n), which returns
-    // false to stop. piece[n] may be written. A file must hold exactly the
-    // bytes it held when taken: a short read or a changed length is EIO.
-    template <class F>
-    Pass each_piece(F &&f) {
-        if (in_memory_) return f(buffer_.get(), size_) ? Pass::kDone : Pass::kStopped;
-        if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(piece_size() + 1);
-        for (size_t done = 0; done < size_;) {
-            const size_t n = std::min(kPiece, size_ - done);
-            const long got = pread_full(fd_, buffer_.get(), n, start_ + static_cast<off_t>(done));
-            if (got < 0) return Pass::kReadFailed;
-            if (static_cast<size_t>(got) != n) return changed();
-            done += n;
-            if (!f(buffer_.get(), n)) return Pass::kStopped;
-        }
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) return Pass::kReadFailed;
-        const bool same = st.st_size == end_ && (spooled_ || (st.st_mtim.tv_sec == modified_.tv_sec &&
-                                                               st.st_mtim.tv_nsec == modified_.tv_nsec));
-        return same ? Pass::kDone : changed();
-    }
-
-    // Whether the input is read in place from the file that fd writes.
-    bool shares_file(int fd) const {
-        if (in_memory_ || spooled_) return false;
-        struct stat in {}, out {};
-        return ::fstat(fd_, &in) == 0 && ::fstat(fd, &out) == 0 && in.st_dev == out.st_dev &&
-               in.st_ino == out.st_ino;
-    }
-
-    // Copies an input read in place to a spool, to be read from there.
-    bool spool_copy() {
-        if (!make_spool()) return false;
-        const Pass pass = each_piece([&](char *p, size_t n) { return write_full(spool_.get(), p, n); });
-        if (pass != Pass::kDone) return false;
-        fd_ = spool_.get();
-        start_ = 0;
-        end_ = static_cast<off_t>(size_);
-        spooled_ = true;
-        return true;
-    }
-
-    // Leaves a shared file offset (standard input) after the data, where
-    // reading it would have left it.
-    void skip_to_end() const {
-        if (!in_memory_ && !spooled_) ::lseek(fd_, end_, SEEK_SET);
-    }
-
-private:
-    static Pass changed() {
-        errno = EIO;
-        return Pass::kReadFailed;
-    }
-
-    // A stream of unknown length: kept in memory while short, else spooled.
-    bool take_stream(int fd) {
-        buffer_ = std::make_unique_for_overwrite<char[]>(kMemoryLimit + 2);
-        const long got = read_full(fd, buffer_.get(), kMemoryLimit + 1);
-        if (got < 0) return false;
-        size_ = static_cast<size_t>(got);
-        if (size_ <= kMemoryLimit) {
-            in_memory_ = true;
-            return true;
-        }
-        if (!make_spool() || !write_full(spool_.get(), buffer_.get(), size_) || !spool_rest(fd)) return false;
-        fd_ = spool_.get();
-        start_ = 0;
-        end_ = static_cast<off_t>(size_);
-        spooled_ = true;
-        return true;
-    }
-
-    // An unnamed temporary file: the name is removed as soon as it exists,
-    // so the data lives on only through the open descriptor.
-    bool make_spool() {
-        char path[sizeof kTemplate];
-        std::copy(std::begin(kTemplate), std::end(kTemplate), path);
-        spool_ = Fd(::mkstemp(path));
-        if (spool_.get() < 0) return false;
-        ::unlink(path);
-        return true;
-    }
-
-    // Copies the rest of fd to the spool, inside the kernel when fd is a
-    // pipe, else through the buffer.
-    bool spool_rest(int fd) {
-        bool splicing = true;
-        for (;;) {
-            ssize_t got;
-            if (splicing) {
-                got = ::splice(fd, nullptr, spool_.get(), nullptr, kMemoryLimit, SPLICE_F_MOVE);
-                if (got < 0 && errno == EINVAL) {
-                    splicing = false;
-                    continue;
-                }
-            } else {
-                got = ::read(fd, buffer_.get(), kMemoryLimit);
-            }
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return false;
-            if (got == 0) return true;
-            if (size_ + static_cast<size_t>(got) > INT_MAX) {
-                errno = EFBIG;
-                return false;
-            }
-            if (!splicing && !write_full(spool_.get(), buffer_.get(), static_cast<size_t>(got))) return false;
-            size_ += static_cast<size_t>(got);
-        }
-    }
-
-    std::unique_ptr<char[]> buffer_;  // the bytes in memory, or the piece buffer
-    Fd owned_, spool_;
-    int fd_ = -1;
-    off_t start_ = 0, end_ = 0;
-    timespec modified_{};
-    size_t size_ = 0;
-    bool in_memory_ = false, spooled_ = false;
-};
+using Pass = Input::Pass;
 
 // ---- base64 text in pieces ------------------------------------------------------
 
@@ -576,18 +340,11 @@ struct Stream::Impl {
 
     bool acquire(const Request &request) {
         switch (request.source) {
-            case Source::kString:
-                input.hold_string(request.string);
-                return true;
-            case Source::kFile: {
-                Fd fd(::open(request.path.c_str(), O_RDONLY | O_CLOEXEC));
-                const int raw = fd.get();
-                return raw >= 0 && input.take(raw, std::move(fd));
-            }
-            case Source::kStdin:
-                break;
+            case Source::kString: return input.take_string(request.string) == 0;
+            case Source::kFile: return input.take_file(request.path.c_str()) == 0;
+            case Source::kStdin: break;
         }
-        return input.take(STDIN_FILENO, Fd());
+        return input.take_stdin() == 0;
     }
 
     std::unique_ptr<unsigned char[]> decode_buffer() const {
@@ -634,7 +391,7 @@ struct Stream::Impl {
 
     // Makes sure that writing to fd cannot change the input.
     bool detach(int fd) {
-        if (!input.shares_file(fd) || input.spool_copy()) return true;
+        if (!input.shares_file(fd) || input.spool_copy() == 0) return true;
         input_failed();
         return false;
     }
