@@ -8,16 +8,10 @@
  * message of the first that fails. Only then does write() produce the line,
  * reading the input once more. Nothing is written unless prepare() succeeded.
  *
- * Where the bytes are held meanwhile:
- *   - a regular file (named, or as standard input from its current offset)
- *     stays where it is and is read in pieces of 1 MiB, once per step; a read
- *     must find exactly the length of the first one, so a file that shrinks
- *     or grows during the run is an error ("Input/output error"), never a
- *     different value;
- *   - a pipe or any other stream is kept in memory up to 1 MiB; a longer one
- *     is spooled to a temporary file made from "/tmp/zan_inputXXXXXX" whose
- *     name is removed as soon as it exists, and read back in pieces;
- *   - a -s string is used as it is.
+ * The input is kept as input.h describes (a file in place, a short stream in
+ * memory, a long one spooled) and read in pieces at each step; a file that
+ * changes between the steps is an error ("Input/output error"), never a
+ * different value.
  *
  * The line is the one ldif_write_attr writes for the whole value: the writer's
  * own name check, safe-string decision and folding do the work.
