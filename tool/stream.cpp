@@ -401,7 +401,7 @@ struct Stream::Impl {
         if (!detach(fd)) return Written::kInputFailed;
         Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4 * (ldif::kNextLines + 2)));
         sink.text(head.name);
-        sink.text(head.separator);
+        sink.text(head.marker);
         const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);
         if (sink.failed()) return output_failed(sink);
         if (!same) {
@@ -504,7 +504,7 @@ int Stream::prepare(const Request &request) {
     s.base64 = s.base64 || unsafe;
     s.head = ldif::line_head(s.attr, s.base64, s.base64 ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO);
     const size_t text = s.base64 ? ldif::base64_length(s.value_len) : s.value_len;
-    s.total = ldif::folded_length(s.head.name.size() + s.head.separator.size() + text);
+    s.total = ldif::folded_length(s.head.name.size() + s.head.marker.size() + text);
     if (s.total > INT_MAX) {
         std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
         std::fputs("Failed to write ldif buffer\n", stderr);

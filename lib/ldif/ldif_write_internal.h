@@ -45,7 +45,7 @@ struct LineHead {
 LineHead line_head(std::string_view name, bool base64, int mode);
 
 // Characters of the folded line, final line feed included, for an unfolded
-// line (name, separator and value text) of `unfolded` characters.
+// line (name, marker and value text) of `unfolded` characters.
 size_t folded_length(size_t unfolded);
 
 // Lays out one line: a line feed and a space go before unfolded column 77 and
