@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,11 +37,9 @@ enum Class : unsigned char { kAlpha, kSpace, kOther };
 constexpr std::array<unsigned char, 256> make_classes() {
     std::array<unsigned char, 256> table{};
     for (auto &entry : table) entry = kOther;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = kAlpha;
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = kAlpha;
-    for (int c = '0'; c <= '9'; ++c) table[c] = kAlpha;
-    table['+'] = table['/'] = kAlpha;
-    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[c] = kSpace;
+    for (char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+        table[static_cast<unsigned char>(c)] = kAlpha;
+    for (char c : std::string_view(" \t\n\v\f\r")) table[static_cast<unsigned char>(c)] = kSpace;
     return table;
 }
 constexpr auto kClasses = make_classes();
