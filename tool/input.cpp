@@ -13,6 +13,7 @@ namespace kestrin::tool {
 namespace {
 
 constexpr char kTemplate[] = "/tmp/zan_inputXXXXXX";
+constexpr size_t kChunk = 65025;  // 255 * 255: what a stream that cannot be spliced is copied in
 
 enum Status {
     kOpenFailed = -1,
@@ -76,6 +77,9 @@ int Input::take_fd(int fd) {
 // A stream of unknown length: kept in memory while short, else spooled (a
 // pipe inside the kernel, anything else through the buffer).
 int Input::take_stream(int fd) {
+    // A larger pipe lets the writer hand over more per wake-up (a no-op
+    // for anything that is no pipe, or where the system refuses).
+    ::fcntl(fd, F_SETPIPE_SZ, static_cast<int>(kMemoryLimit));
     if (!allocate(kMemoryLimit + 2)) return kNoHold;
     const long got = read_full(fd, data_.get(), kMemoryLimit + 1);
     if (got < 0) return kShortRead;
@@ -88,7 +92,7 @@ int Input::take_stream(int fd) {
     if (!write_full(spool_.get(), data_.get(), size_)) return kShortWrite;
     const long limit = INT_MAX - static_cast<long>(size_);
     auto rest = splice_all(fd, spool_.get(), limit);
-    if (!rest) rest = copy(fd, spool_.get(), {data_.get(), kMemoryLimit}, limit);
+    if (!rest) rest = copy(fd, spool_.get(), {data_.get(), kChunk}, limit);
     if (rest->end != CopyEnd::kDone) return status_of(rest->end);
     size_ += static_cast<size_t>(rest->total);
     fd_ = spool_.get();

@@ -81,7 +81,7 @@ public:
     template <class F>
     Pass each_piece(F &&f) {
         if (in_memory_) return f(data_.get(), size_) ? Pass::kDone : Pass::kStopped;
-        if (!data_ && !allocate(piece_size())) return Pass::kReadFailed;
+        if (!data_ && !allocate(piece_size() + 1)) return Pass::kReadFailed;
         for (size_t done = 0; done < size_;) {
             const size_t n = std::min(kPiece, size_ - done);
             if (!read_at(data_.get(), done, n)) return Pass::kReadFailed;
