@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testutil {
 
@@ -67,6 +69,15 @@ std::set<std::string> spool_files() {
         while (const dirent *e = readdir(d))
             if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
         closedir(d);
+    }
+    return names;
+}
+
+std::set<std::string> spool_files_settled(const std::set<std::string> &expected) {
+    std::set<std::string> names = spool_files();
+    for (int i = 0; i < 20 && names != expected; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        names = spool_files();
     }
     return names;
 }

@@ -48,7 +48,8 @@ protected:
     std::set<std::string> spool_before = spool_files();
 
     void TearDown() override {
-        EXPECT_EQ(spool_files(), spool_before) << "a temporary input file was left in /tmp";
+        EXPECT_EQ(testutil::spool_files_settled(spool_before), spool_before)
+            << "a temporary input file was left in /tmp";
     }
 
     // Runs kestrin through bash with the given arguments (already shell

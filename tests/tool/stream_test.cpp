@@ -16,16 +16,15 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "codec/base64.h"
 #include "ldif/ldif.h"
+#include "support.h"
 
 namespace {
 
@@ -38,23 +37,11 @@ std::string quote(const std::string &s) {
     return q + "'";
 }
 
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void spit(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string random_bytes(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s) c = static_cast<char>(rng());
-    return s;
-}
+// The short names these tests use for the shared file helpers.
+constexpr auto &slurp = testutil::read_file;
+constexpr auto &spit = testutil::write_file;
+using testutil::random_bytes;
+using testutil::spool_files;
 
 // Printable text without line breaks (safe as a whole).
 std::string printable(size_t n, unsigned seed) {
@@ -62,16 +49,6 @@ std::string printable(size_t n, unsigned seed) {
     std::string s(n, 'a');
     for (auto &c : s) c = static_cast<char>('!' + rng() % 94);
     return s;
-}
-
-std::set<std::string> spool_files() {
-    std::set<std::string> names;
-    if (DIR *d = opendir("/tmp")) {
-        while (const dirent *e = readdir(d))
-            if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 // The library writer over the whole value (NUL-terminated after it, as the
@@ -165,19 +142,13 @@ std::string first_difference(const std::string &a, const std::string &b) {
            std::to_string(i) + ": " + quote(a.substr(i, 40)) + " vs " + quote(b.substr(i, 40));
 }
 
-class Stream : public testing::Test {
+class Stream : public testutil::TempDirTest {
 protected:
-    std::string dir;
     std::set<std::string> spool_before = spool_files();
 
-    void SetUp() override {
-        char path[] = "/tmp/kestrin_stream_testXXXXXX";
-        ASSERT_NE(mkdtemp(path), nullptr);
-        dir = path;
-    }
     void TearDown() override {
-        std::system(("rm -rf " + quote(dir)).c_str());
-        EXPECT_EQ(spool_files(), spool_before) << "a temporary input file was left in /tmp";
+        EXPECT_EQ(testutil::spool_files_settled(spool_before), spool_before)
+            << "a temporary input file was left in /tmp";
     }
 
     Outcome run(const std::string &attr, const std::string &input, int flags, From from) {
