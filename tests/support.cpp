@@ -73,11 +73,17 @@ std::set<std::string> spool_files() {
     return names;
 }
 
-std::set<std::string> spool_files_settled(const std::set<std::string> &expected) {
-    std::set<std::string> names = spool_files();
-    for (int i = 0; i < 20 && names != expected; ++i) {
+std::set<std::string> spool_files_left(const std::set<std::string> &before) {
+    const auto new_names = [&] {
+        std::set<std::string> names;
+        for (const std::string &name : spool_files())
+            if (!before.contains(name)) names.insert(name);
+        return names;
+    };
+    std::set<std::string> names = new_names();
+    for (int i = 0; i < 40 && !names.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        names = spool_files();
+        names = new_names();
     }
     return names;
 }

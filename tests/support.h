@@ -79,10 +79,12 @@ private:
 
 // The names of the tool's spool files in /tmp (they must not outlive a run).
 std::set<std::string> spool_files();
-// The same once it equals `expected`, or after a second: a run of another
-// test in parallel holds a named spool file for a moment (between creating
-// and removing the name), which must not count as left behind.
-std::set<std::string> spool_files_settled(const std::set<std::string> &expected);
+// The spool files there now that were not there `before`, once none is left
+// or after two seconds. A run of another test or program holds a named
+// spool file for a moment (between creating and removing the name), which
+// must not count as left behind; nor may one that was there before and has
+// gone since.
+std::set<std::string> spool_files_left(const std::set<std::string> &before);
 
 // ---- bytes and texts ------------------------------------------------------
 

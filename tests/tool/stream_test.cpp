@@ -147,7 +147,7 @@ protected:
     std::set<std::string> spool_before = spool_files();
 
     void TearDown() override {
-        EXPECT_EQ(testutil::spool_files_settled(spool_before), spool_before)
+        EXPECT_EQ(testutil::spool_files_left(spool_before), std::set<std::string>{})
             << "a temporary input file was left in /tmp";
     }
 
