@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -86,6 +87,46 @@ std::set<std::string> spool_files_left(const std::set<std::string> &before) {
         names = new_names();
     }
     return names;
+}
+
+std::string held_spool(pid_t pid) {
+    const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+    std::string found;
+    if (DIR *d = opendir(fd_dir.c_str())) {
+        while (const dirent *e = readdir(d)) {
+            char target[PATH_MAX] = {};
+            const std::string link = fd_dir + "/" + e->d_name;
+            if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                std::string(target).rfind("/tmp/zan_input", 0) == 0)
+                found = target;
+        }
+        closedir(d);
+    }
+    return found;
+}
+
+namespace {
+
+// Whether pid has ended (a zombie, or gone).
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const size_t paren = line.rfind(')');  // the command name may hold anything
+    return paren == std::string::npos || line.compare(paren, 3, ") Z") == 0;
+}
+
+}  // namespace
+
+std::string removed_spool(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    std::string link = held_spool(pid);
+    while (link.find(" (deleted)") == std::string::npos && !ended(pid) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        link = held_spool(pid);
+    }
+    return link;
 }
 
 std::string random_bytes(size_t n, unsigned seed) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <cstdio>
 #include <memory>
@@ -85,6 +86,14 @@ std::set<std::string> spool_files();
 // must not count as left behind; nor may one that was there before and has
 // gone since.
 std::set<std::string> spool_files_left(const std::set<std::string> &before);
+
+// The spool file process pid holds open, as its descriptor names it (ending
+// in " (deleted)" once the name is gone); "" when it holds none.
+std::string held_spool(pid_t pid);
+// held_spool once the name shows as removed, or when the process has ended,
+// or after a minute. The name exists for a moment between its creation and
+// its removal; a slow start on a loaded machine only makes the wait longer.
+std::string removed_spool(pid_t pid);
 
 // ---- bytes and texts ------------------------------------------------------
 

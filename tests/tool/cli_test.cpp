@@ -9,12 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <climits>
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "support.h"
@@ -258,42 +255,12 @@ TEST_F(Cli, SpoolFileIsUnlinkedWhileReadingAndAfterSigterm) {
         done += static_cast<size_t>(n);
     }
     // The tool, blocked on the rest of the stream, holds its temporary file
-    // open with the name already removed. The name exists for a moment
-    // between its creation and its removal, so the descriptor is looked at
-    // until it shows as deleted; a slow start on a loaded machine only
-    // makes the wait longer.
-    const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-    const auto spool_link = [&] {
-        std::string found;
-        if (DIR *d = opendir(fd_dir.c_str())) {
-            while (const dirent *e = readdir(d)) {
-                char target[PATH_MAX] = {};
-                const std::string link = fd_dir + "/" + e->d_name;
-                if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-                    std::string(target).rfind("/tmp/zan_input", 0) == 0)
-                    found = target;
-            }
-            closedir(d);
-        }
-        return found;
-    };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // open with the name already removed.
+    const std::string spool = testutil::removed_spool(pid);
+    EXPECT_NE(spool.find(" (deleted)"), std::string::npos) << spool;
+    kill(pid, SIGTERM);
     int status = 0;
-    bool ended = false;  // the tool ended early (it must not: it waits for the rest)
-    std::string link = spool_link();
-    while (link.find(" (deleted)") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            ended = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        link = spool_link();
-    }
-    EXPECT_NE(link.find(" (deleted)"), std::string::npos) << link;
-    if (!ended) {
-        kill(pid, SIGTERM);
-        waitpid(pid, &status, 0);
-    }
+    waitpid(pid, &status, 0);
     close(fds[1]);
     EXPECT_TRUE(WIFSIGNALED(status));
 }

@@ -5,7 +5,6 @@
 // around every boundary of the streaming: the fold, the 1 MiB pieces of a
 // file, the 1 MiB a pipe may keep in memory, base64 groups and line breaks
 // cut between pieces, and a decision that only the last piece can make.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <climits>
 #include <cstdlib>
 #include <random>
 #include <set>
@@ -40,6 +38,7 @@ std::string quote(const std::string &s) {
 // The short names these tests use for the shared file helpers.
 constexpr auto &slurp = testutil::read_file;
 constexpr auto &spit = testutil::write_file;
+using testutil::held_spool;
 using testutil::random_bytes;
 using testutil::spool_files;
 
@@ -342,23 +341,6 @@ bool write_all(int fd, const std::string &bytes) {
     return true;
 }
 
-// The temporary file the process holds open, if any ("" when none).
-std::string held_spool(pid_t pid) {
-    const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-    std::string found;
-    if (DIR *d = opendir(fd_dir.c_str())) {
-        while (const dirent *e = readdir(d)) {
-            char target[PATH_MAX] = {};
-            const std::string link = fd_dir + "/" + e->d_name;
-            if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-                std::string(target).rfind("/tmp/zan_input", 0) == 0)
-                found = target;
-        }
-        closedir(d);
-    }
-    return found;
-}
-
 TEST_F(Stream, PipeUpToOneMebibyteStaysInMemory) {
     const std::string out = dir + "/out";
     Child child = start_on_pipe(out);
@@ -371,11 +353,7 @@ TEST_F(Stream, PipeUpToOneMebibyteStaysInMemory) {
     EXPECT_EQ(held_spool(child.pid), "") << "1 MiB went to a file";
     // One byte more and the stream goes to the spool, whose name is gone.
     ASSERT_TRUE(write_all(child.to_child, "x"));
-    std::string spool;
-    for (int i = 0; i < 300 && spool.empty(); ++i) {
-        spool = held_spool(child.pid);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::string spool = testutil::removed_spool(child.pid);
     EXPECT_NE(spool.find(" (deleted)"), std::string::npos) << spool;
     close(child.to_child);
     int status = 0;
