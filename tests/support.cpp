@@ -1,6 +1,8 @@
 #include "support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -54,6 +56,13 @@ std::string read_file(const std::string &path) {
 
 void write_file(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool write_sparse_file(const std::string &path, long long size) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool made = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    return ::close(fd) == 0 && made;
 }
 
 Stream::Stream(const std::string &text) : file(std::tmpfile()) {
@@ -127,6 +136,21 @@ std::string removed_spool(pid_t pid) {
         link = held_spool(pid);
     }
     return link;
+}
+
+std::string shell_quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Outcome run_bash(const std::string &command, const std::string &out, const std::string &err) {
+    const int raw = std::system(("exec bash -c " + shell_quote(command)).c_str());
+    return {read_file(out), read_file(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+}
+
+void ToolTest::TearDown() {
+    EXPECT_EQ(spool_files_left(spool_before), std::set<std::string>{}) << "a temporary input file was left in /tmp";
 }
 
 std::string random_bytes(size_t n, unsigned seed) {

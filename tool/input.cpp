@@ -25,10 +25,10 @@ enum Status {
 };
 
 // The status of a copy that did not run to its end.
-int status_of(CopyEnd end) {
+int status_of(End end) {
     switch (end) {
-        case CopyEnd::kWriteFailed: return kShortWrite;
-        case CopyEnd::kTooLarge: return kTooLarge;
+        case End::kSinkFailed: return kShortWrite;
+        case End::kTooLarge: return kTooLarge;
         default: return kShortRead;
     }
 }
@@ -93,7 +93,7 @@ int Input::take_stream(int fd) {
     const long limit = INT_MAX - static_cast<long>(size_);
     auto rest = splice_all(fd, spool_.get(), limit);
     if (!rest) rest = copy(fd, spool_.get(), {data_.get(), kChunk}, limit);
-    if (rest->end != CopyEnd::kDone) return status_of(rest->end);
+    if (rest->end != End::kData) return status_of(rest->end);
     size_ += static_cast<size_t>(rest->total);
     fd_ = spool_.get();
     start_ = 0;

@@ -22,33 +22,16 @@ const std::string kBin = KESTRIN_BIN;
 
 const std::string kUsage = "Usage: " + kBin + testutil::kUsageBody;
 
-std::string quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // The short names these tests use for the shared file helpers.
 constexpr auto &slurp = testutil::read_file;
 constexpr auto &spit = testutil::write_file;
+constexpr auto &quote = testutil::shell_quote;
+using testutil::Outcome;
 using testutil::random_bytes;
-using testutil::spool_files;
 using testutil::unfold;
 
-struct Outcome {
-    std::string out, err;
-    int status;
-};
-
-class Cli : public testutil::TempDirTest {
+class Cli : public testutil::ToolTest {
 protected:
-    std::set<std::string> spool_before = spool_files();
-
-    void TearDown() override {
-        EXPECT_EQ(testutil::spool_files_left(spool_before), std::set<std::string>{})
-            << "a temporary input file was left in /tmp";
-    }
-
     // Runs kestrin through bash with the given arguments (already shell
     // words, so that redirections and <(...) can be used), feeding `input`
     // on standard input (none: /dev/null).
@@ -59,8 +42,7 @@ protected:
         if (input) spit(in, *input);
         const std::string cmd = before + "{ " + quote(kBin) + " " + words + "; } <" + (input ? quote(in) : "/dev/null") +
                                 " >" + (stdout_to.empty() ? quote(out) : stdout_to) + " 2>" + quote(err);
-        const int raw = std::system(("exec bash -c " + quote(cmd)).c_str());
-        Outcome r{slurp(out), slurp(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+        Outcome r = testutil::run_bash(cmd, out, err);
         std::remove(out.c_str());
         return r;
     }
@@ -191,10 +173,7 @@ TEST_F(Cli, UnreadableInputFiles) {
 
 TEST_F(Cli, TwoGibibyteInputFailsAtOnce) {
     const std::string path = dir + "/sparse";
-    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 2147483648LL), 0);
-    close(fd);
+    ASSERT_TRUE(testutil::write_sparse_file(path, 2147483648LL));  // no disk, no memory
     expect_run(run({"-a", "cn", "-i", path}), "", "Could not read infile<" + path + ">: File too large\n", 1);
 }
 

@@ -85,10 +85,7 @@ TEST_F(InputFile, EmptyMissingAndDirectory) {
 
 TEST_F(InputFile, TwoGibibytesFailAtOnce) {
     const std::string path = dir + "/sparse";
-    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 2147483648LL), 0);  // sparse: no disk, no memory
-    close(fd);
+    ASSERT_TRUE(testutil::write_sparse_file(path, 2147483648LL));  // no disk, no memory
     errno = 0;
     const Read r = read_file(path);
     EXPECT_EQ(r.length, -8);

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,18 +28,13 @@ namespace {
 const std::string kBin = KESTRIN_BIN;
 constexpr size_t kMiB = size_t{1} << 20;
 
-std::string quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // The short names these tests use for the shared file helpers.
 constexpr auto &slurp = testutil::read_file;
 constexpr auto &spit = testutil::write_file;
+constexpr auto &quote = testutil::shell_quote;
 using testutil::held_spool;
+using testutil::Outcome;
 using testutil::random_bytes;
-using testutil::spool_files;
 
 // Printable text without line breaks (safe as a whole).
 std::string printable(size_t n, unsigned seed) {
@@ -115,11 +109,6 @@ Expected expected(const std::string &attr, const std::string &input, int flags) 
     return {writer(attr, value, mode), "", 0};
 }
 
-struct Outcome {
-    std::string out, err;
-    int status;
-};
-
 // Where the tool's input comes from.
 enum class From { kFile, kStdinFile, kPipe, kFifoArg, kString };
 const char *name_of(From f) {
@@ -141,15 +130,8 @@ std::string first_difference(const std::string &a, const std::string &b) {
            std::to_string(i) + ": " + quote(a.substr(i, 40)) + " vs " + quote(b.substr(i, 40));
 }
 
-class Stream : public testutil::TempDirTest {
+class Stream : public testutil::ToolTest {
 protected:
-    std::set<std::string> spool_before = spool_files();
-
-    void TearDown() override {
-        EXPECT_EQ(testutil::spool_files_left(spool_before), std::set<std::string>{})
-            << "a temporary input file was left in /tmp";
-    }
-
     Outcome run(const std::string &attr, const std::string &input, int flags, From from) {
         const std::string in = dir + "/input", out = dir + "/stdout", err = dir + "/stderr";
         spit(in, input);
@@ -163,8 +145,7 @@ protected:
             case From::kString: cmd = tool + " -s \"$(cat " + quote(in) + ")\""; break;
         }
         cmd = "{ " + cmd + "; } >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-        const int raw = std::system(("exec bash -c " + quote(cmd)).c_str());
-        return {slurp(out), slurp(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+        return testutil::run_bash(cmd, out, err);
     }
 
     // Runs the input through every source and compares with the writer.
@@ -438,10 +419,7 @@ TEST_F(Stream, StandardInputOffsetEndsAfterTheValue) {
 TEST_F(Stream, LineOfTwoGibibytesIsRefusedBeforeWriting) {
     // 1.5 GiB of (sparse) zero bytes: the input fits, its base64 text does not.
     const std::string path = dir + "/sparse";
-    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 1610612736LL), 0);
-    close(fd);
+    ASSERT_TRUE(testutil::write_sparse_file(path, 1610612736LL));  // no disk, no memory
     const std::string cmd = quote(kBin) + " -B -a photo -i " + quote(path) + " >" + quote(dir + "/out") + " 2>" +
                             quote(dir + "/err");
     const int raw = std::system(cmd.c_str());
