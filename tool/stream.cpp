@@ -105,13 +105,13 @@ size_t strip_space(const char *p, size_t n, char *out) {
 // Decodes base64 text that arrives in pieces to exactly what base64_decode
 // gives for the whole text: white space anywhere, groups of four, padding at
 // the end followed by white space only, the text ending at its first NUL.
-// Runs of whole groups go to base64_decode itself.
+// Runs of whole groups go to the codec itself.
 class Base64Pieces {
 public:
-    // Decodes the next piece (p[n] may be written and is restored) into out,
-    // which has room for n / 4 * 3 + 16 bytes, or only validates it when out
-    // is null. Returns the number of bytes decoded.
-    size_t feed(char *p, size_t n, unsigned char *out) {
+    // Decodes the next piece into out, which has room for n / 4 * 3 + 16
+    // bytes, or only validates it when out is null. Returns the number of
+    // bytes decoded.
+    size_t feed(const char *p, size_t n, unsigned char *out) {
         if (state_ == kFailed || ended_) return 0;
         if (const void *nul = std::memchr(p, '\0', n)) {
             n = static_cast<size_t>(static_cast<const char *>(nul) - p);
@@ -154,10 +154,7 @@ public:
         if (cut > i) {
             // Whole groups have no unused bits, so validating without an
             // output buffer checks them all.
-            const char saved = p[cut];
-            p[cut] = '\0';
-            const int got = base64_decode(p + i, out_ ? out_ + t_ : nullptr, (cut - i) / 4 * 3 + 1);
-            p[cut] = saved;
+            const int got = base64_decode_n(p + i, cut - i, out_ ? out_ + t_ : nullptr, (cut - i) / 4 * 3 + 1);
             if (got < 0) return fail();
             t_ += static_cast<size_t>(got);
         }
@@ -469,7 +466,7 @@ struct Stream::Impl {
             sink.text({text.get(), k});
             return !sink.failed();
         });
-        return same_input(pass, chars == ldif::base64_length(value_len));
+        return same_input(pass, chars == base64_encoded_size(value_len));
     }
 };
 
@@ -502,7 +499,7 @@ int Stream::prepare(const Request &request) {
     }
     s.base64 = s.base64 || unsafe;
     s.head = ldif::line_head(s.attr, s.base64, s.base64 ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO);
-    const size_t text = s.base64 ? ldif::base64_length(s.value_len) : s.value_len;
+    const size_t text = s.base64 ? base64_encoded_size(s.value_len) : s.value_len;
     s.total = ldif::folded_length(s.head.name.size() + s.head.marker.size() + text);
     if (s.total > INT_MAX) {
         std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
