@@ -1,43 +1,96 @@
 #!/usr/bin/env bash
-# Times the tool against `base64 -w 76` on the same random file, from a named
-# file and through standard input, in one run; prints the time ratios and the
-# tool's peak memory against its budget (2.5 x input + 16 MiB).
+# Times the tool against coreutils `base64` on the same large files in one run
+# and prints each time ratio against its target, the spread of the runs
+# (slowest / fastest) and the tool's peak resident memory against its budget.
 # Usage: bash bench/cli.sh [size-in-MiB] [path-to-kestrin]
+# RUNS (default 5) runs per command; the figures are their medians.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mib=${1:-256}
-bin=${2:-build/kestrin}
-runs=${RUNS:-3}
+bin=$(realpath "${2:-build/kestrin}")
+runs=${RUNS:-5}
+budget_kib=$((16 * 1024))
 [ -x "$bin" ] || { echo "build the tool first: cmake --build --preset default" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "needs GNU time (/usr/bin/time)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/kestrin_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-file=$work/input
+file=$work/random
 head -c "$((mib << 20))" /dev/urandom > "$file"
-cat "$file" > /dev/null  # into the page cache
+base64 -w 76 "$file" > "$file.b64"  # 76-character lines
+text=$work/text                          # printable, no line break
+head -c "$((mib << 20))" < <(base64 -w 0 "$file") > "$text"
+cat "$file" "$file.b64" "$text" > /dev/null  # into the page cache
 
-# best_of CMD...: prints "seconds peak-KiB" of the fastest of $runs runs.
-best_of() {
-    local best="" line
+# median_of CMD: runs CMD (shell words, output discarded) $runs times and
+# prints "median-seconds spread".
+median_of() {
+    local times=() start end
     for _ in $(seq "$runs"); do
-        line=$(/usr/bin/time -f '%e %M' bash -c "$1" 2>&1 >/dev/null | tail -n 1)
-        if [ -z "$best" ] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-            best=$line
-        fi
+        start=$EPOCHREALTIME
+        eval "$1" > /dev/null
+        end=$EPOCHREALTIME
+        times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }')")
     done
-    echo "$best"
+    printf '%s\n' "${times[@]}" | sort -g | awk '{ t[NR] = $1 } END {
+        printf "%.6f %.2f\n", (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), t[NR] / t[1] }'
 }
 
-report() {  # label kestrin-result base64-result
-    local kt=${2%% *} km=${2##* } bt=${3%% *}
-    awk -v label="$1" -v kt="$kt" -v km="$km" -v bt="$bt" -v mib="$mib" 'BEGIN {
-        budget = (2.5 * mib + 16) * 1024
-        printf "%-14s kestrin %6.3f s   base64 -w 76 %6.3f s   ratio %.2f (target <= 0.50)   peak %.0f MiB (budget %.0f MiB)\n",
-               label, kt, bt, (bt > 0 ? kt / bt : 0), km / 1024, budget / 1024
-    }'
+# repeat N CMD: CMD run N times in a row (for start-up times).
+repeat() {
+    local n=$1 i
+    for ((i = 0; i < n; i++)); do eval "$2" > /dev/null; done
 }
 
-echo "input: $mib MiB of random bytes, best of $runs runs"
-report "file (-i)" "$(best_of "$bin -B -a photo -i $file")" "$(best_of "base64 -w 76 $file")"
-report "stdin" "$(best_of "$bin -B -a photo < $file")" "$(best_of "base64 -w 76 < $file")"
-report "pipe" "$(best_of "cat $file | $bin -B -a photo")" "$(best_of "cat $file | base64 -w 76")"
+failed=0
+row() {  # label target kestrin-command peer-command
+    local k p
+    k=$(median_of "$3")
+    p=$(median_of "$4")
+    if ! awk -v label="$1" -v target="$2" -v k="$k" -v p="$p" 'BEGIN {
+        split(k, a, " "); split(p, b, " ")
+        ratio = a[1] / b[1]
+        ok = ratio <= target && a[2] <= 1.5 && b[2] <= 1.5
+        printf "%-24s %8.3f s %8.3f s  %5.2f  <= %.2f  %5.2f %5.2f  %s\n",
+               label, a[1], b[1], ratio, target, a[2], b[2], ok ? "ok" : "MISSED"
+        exit !ok
+    }'; then failed=1; fi
+}
+
+echo "input: $mib MiB; medians of $runs runs; spread = slowest / fastest (target <= 1.50)"
+printf '%-24s %10s %10s  %5s  %7s  %11s\n' "" "kestrin" "peer" "ratio" "target" "spread k p"
+row "-B -i FILE" 0.5 "$bin -B -a photo -i $file" "base64 -w 76 $file"
+row "-B < FILE" 0.5 "$bin -B -a photo < $file" "base64 -w 76 $file"
+row "cat FILE | -B" 1.0 "cat $file | $bin -B -a photo" "cat $file | base64 -w 76"
+row "-b -i FILE.b64" 0.5 "$bin -b -a photo -i $file.b64" "base64 -d $file.b64"
+row "auto, text" 0.5 "$bin -a photo -i $text" "base64 -w 76 $text"
+row "start-up (30 runs)" 1.2 "repeat 30 '$bin -a cn -s hello'" "repeat 30 'base64 /etc/hostname'"
+
+# The tool's own peak resident memory in KiB, for a command line in which
+# TOOL stands for the tool.
+peak() {
+    local measured="/usr/bin/time -f %M -o $work/peak $bin"
+    eval "${1//TOOL/$measured}" > /dev/null
+    tail -n 1 "$work/peak"
+}
+mkfifo "$work/fifo"
+cases=(
+    "-B -i FILE#TOOL -B -a photo -i $file"
+    "automatic, -i FILE#TOOL -a photo -i $file"
+    "-G < FILE#TOOL -G -a photo < $file"
+    "-B, pipe#cat $file | TOOL -B -a photo"
+    "automatic, pipe#cat $file | TOOL -a photo"
+    "-i FIFO#{ cat $file > $work/fifo & } ; TOOL -a photo -i $work/fifo"
+    "-b -i FILE.b64#TOOL -b -a photo -i $file.b64"
+    "-b, pipe#cat $file.b64 | TOOL -b -a photo"
+    "automatic, text#TOOL -a photo -i $text"
+)
+echo
+echo "peak resident memory of the tool (budget $((budget_kib / 1024)) MiB):"
+for c in "${cases[@]}"; do
+    kib=$(peak "${c#*#}")
+    ok=ok
+    [ "$kib" -le "$budget_kib" ] || { ok=MISSED; failed=1; }
+    printf '  %-24s %6.1f MiB  %s\n' "${c%%#*}" "$(awk -v k="$kib" 'BEGIN { print k / 1024 }')" "$ok"
+done
+exit "$failed"

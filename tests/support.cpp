@@ -1,14 +1,19 @@
 #include "support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <limits.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testutil {
 
@@ -53,6 +58,13 @@ void write_file(const std::string &path, const std::string &bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+bool write_sparse_file(const std::string &path, long long size) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool made = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+    return ::close(fd) == 0 && made;
+}
+
 Stream::Stream(const std::string &text) : file(std::tmpfile()) {
     if (!file) throw std::runtime_error("tmpfile failed");
     std::fwrite(text.data(), 1, text.size(), file);
@@ -69,6 +81,76 @@ std::set<std::string> spool_files() {
         closedir(d);
     }
     return names;
+}
+
+std::set<std::string> spool_files_left(const std::set<std::string> &before) {
+    const auto new_names = [&] {
+        std::set<std::string> names;
+        for (const std::string &name : spool_files())
+            if (!before.contains(name)) names.insert(name);
+        return names;
+    };
+    std::set<std::string> names = new_names();
+    for (int i = 0; i < 40 && !names.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        names = new_names();
+    }
+    return names;
+}
+
+std::string held_spool(pid_t pid) {
+    const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+    std::string found;
+    if (DIR *d = opendir(fd_dir.c_str())) {
+        while (const dirent *e = readdir(d)) {
+            char target[PATH_MAX] = {};
+            const std::string link = fd_dir + "/" + e->d_name;
+            if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                std::string(target).rfind("/tmp/zan_input", 0) == 0)
+                found = target;
+        }
+        closedir(d);
+    }
+    return found;
+}
+
+namespace {
+
+// Whether pid has ended (a zombie, or gone).
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const size_t paren = line.rfind(')');  // the command name may hold anything
+    return paren == std::string::npos || line.compare(paren, 3, ") Z") == 0;
+}
+
+}  // namespace
+
+std::string removed_spool(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    std::string link = held_spool(pid);
+    while (link.find(" (deleted)") == std::string::npos && !ended(pid) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        link = held_spool(pid);
+    }
+    return link;
+}
+
+std::string shell_quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Outcome run_bash(const std::string &command, const std::string &out, const std::string &err) {
+    const int raw = std::system(("exec bash -c " + shell_quote(command)).c_str());
+    return {read_file(out), read_file(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+}
+
+void ToolTest::TearDown() {
+    EXPECT_EQ(spool_files_left(spool_before), std::set<std::string>{}) << "a temporary input file was left in /tmp";
 }
 
 std::string random_bytes(size_t n, unsigned seed) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <cstdio>
 #include <memory>
@@ -39,6 +40,9 @@ private:
 std::string read_file(const std::string &path);
 // Writes the bytes as the whole file.
 void write_file(const std::string &path, const std::string &bytes);
+// Makes the file `size` bytes of zeros with no disk behind them (sparse);
+// false when it cannot.
+bool write_sparse_file(const std::string &path, long long size);
 
 // A test that runs in a directory of its own: `dir`.
 class TempDirTest : public testing::Test {
@@ -77,8 +81,46 @@ private:
     std::unique_ptr<Stream> owner_;
 };
 
+// ---- the built tool ---------------------------------------------------------
+
 // The names of the tool's spool files in /tmp (they must not outlive a run).
 std::set<std::string> spool_files();
+// The spool files there now that were not there `before`, once none is left
+// or after two seconds. A run of another test or program holds a named
+// spool file for a moment (between creating and removing the name), which
+// must not count as left behind; nor may one that was there before and has
+// gone since.
+std::set<std::string> spool_files_left(const std::set<std::string> &before);
+
+// The spool file process pid holds open, as its descriptor names it (ending
+// in " (deleted)" once the name is gone); "" when it holds none.
+std::string held_spool(pid_t pid);
+// held_spool once the name shows as removed, or when the process has ended,
+// or after a minute. The name exists for a moment between its creation and
+// its removal; a slow start on a loaded machine only makes the wait longer.
+std::string removed_spool(pid_t pid);
+
+// A text as one word of a shell command.
+std::string shell_quote(const std::string &s);
+
+// What a run left on standard output and error, and its exit status (-1
+// when it did not exit).
+struct Outcome {
+    std::string out, err;
+    int status;
+};
+
+// Runs a bash command whose standard output and error go to the files out
+// and err, and reads them back.
+Outcome run_bash(const std::string &command, const std::string &out, const std::string &err);
+
+// A temporary directory for the runs of the tool, and at the end the check
+// that no run left a spool file behind.
+class ToolTest : public TempDirTest {
+protected:
+    std::set<std::string> spool_before = spool_files();
+    void TearDown() override;
+};
 
 // ---- bytes and texts ------------------------------------------------------
 

@@ -6,114 +6,202 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <algorithm>
+#include <cstring>
 #include <iterator>
 
-#include "io.h"
-
+namespace kestrin::tool {
 namespace {
 
-constexpr size_t kChunk = 65025;  // 255 * 255
 constexpr char kTemplate[] = "/tmp/zan_inputXXXXXX";
+constexpr size_t kChunk = 65025;  // 255 * 255: what a stream that cannot be spliced is copied in
 
 enum Status {
     kOpenFailed = -1,
-    kNoChunk = -3,
+    kNoHold = -3,
     kShortWrite = -4,
     kNoBuffer = -5,
-    kNoRewind = -6,
     kShortRead = -7,
     kTooLarge = -8,
 };
 
-using kestrin::tool::Copied;
-using kestrin::tool::CopyEnd;
-using kestrin::tool::Fd;
-
-// The result of one read: either a buffer of count + 1 bytes, or a status.
-struct Read {
-    char *data = nullptr;
-    long status = 0;
-};
-
-// Reads exactly size bytes from fd into a new buffer of size + 1 bytes.
-Read read_known_size(int fd, size_t size) {
-    if (size == 0) return {};
-    char *data = kestrin::tool::read_exact(fd, size, 1);
-    if (!data) return {nullptr, errno == ENOMEM ? kNoBuffer : kShortRead};
-    return {data, static_cast<long>(size)};
-}
-
-// The byte count of a copy that ran to the end, or its status.
-long status_of(const Copied &copied) {
-    switch (copied.end) {
-    case CopyEnd::kDone: return copied.total;
-    case CopyEnd::kReadFailed: return kShortRead;
-    case CopyEnd::kWriteFailed: return kShortWrite;
-    case CopyEnd::kTooLarge: return kTooLarge;
+// The status of a copy that did not run to its end.
+int status_of(End end) {
+    switch (end) {
+        case End::kSinkFailed: return kShortWrite;
+        case End::kTooLarge: return kTooLarge;
+        default: return kShortRead;
     }
-    return kShortRead;
 }
 
-// Copies fd to end of data into spool, returning the byte count or a status.
-// A pipe's data moves inside the kernel; anything else goes through a chunk.
-long copy_to_spool(int fd, int spool) {
-    if (const auto moved = kestrin::tool::splice_all(fd, spool, INT_MAX)) return status_of(*moved);
-    char *chunk = static_cast<char *>(std::malloc(kChunk));
-    if (!chunk) return kNoChunk;
-    const Copied copied = kestrin::tool::copy(fd, spool, {chunk, kChunk}, INT_MAX);
-    kestrin::tool::free_keeping_errno(chunk);
-    return status_of(copied);
+}  // namespace
+
+int Input::take_string(std::string_view text) {
+    if (!allocate(text.size() + 1)) return kNoHold;
+    std::memcpy(data_.get(), text.data(), text.size());
+    size_ = text.size();
+    in_memory_ = true;
+    return 0;
 }
 
-// A stream of unknown size: spooled to an unnamed temporary file, then read
-// back whole into a buffer of exactly its size.
-Read read_unknown_size(int fd) {
-    char path[sizeof kTemplate];
-    std::copy(std::begin(kTemplate), std::end(kTemplate), path);
-    const Fd spool(::mkstemp(path));
-    if (spool.get() < 0) return {nullptr, kOpenFailed};
-    ::unlink(path);  // the data lives on only through the open descriptor
-
-    const long total = copy_to_spool(fd, spool.get());
-    if (total <= 0) return {nullptr, total};
-    if (::lseek(spool.get(), 0, SEEK_SET) != 0) return {nullptr, kNoRewind};
-    return read_known_size(spool.get(), static_cast<size_t>(total));
+int Input::take_file(const char *path) {
+    owned_ = Fd(::open(path, O_RDONLY | O_CLOEXEC));
+    return owned_.get() < 0 ? kOpenFailed : take_fd(owned_.get());
 }
 
-// A regular file is read from its current offset to its end directly, its
-// size known from the file system; anything else goes through the spool.
-Read read_fd(int fd) {
+int Input::take_stdin() { return take_fd(STDIN_FILENO); }
+
+// A regular file is read in place from its current offset to its end, its
+// size known from the file system; anything else is a stream.
+int Input::take_fd(int fd) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return {nullptr, kOpenFailed};
+    if (::fstat(fd, &st) != 0) return kOpenFailed;
     if (S_ISDIR(st.st_mode)) {
         errno = EISDIR;
-        return {nullptr, kOpenFailed};
+        return kOpenFailed;
     }
     const off_t offset = S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
-    if (offset < 0) return read_unknown_size(fd);
+    if (offset < 0) return take_stream(fd);
     const off_t size = st.st_size > offset ? st.st_size - offset : 0;
     if (size > INT_MAX) {
         errno = EFBIG;
-        return {nullptr, kTooLarge};
+        return kTooLarge;
     }
-    return read_known_size(fd, static_cast<size_t>(size));
+    fd_ = fd;
+    start_ = offset;
+    end_ = st.st_size;
+    modified_ = st.st_mtim;
+    size_ = static_cast<size_t>(size);
+    return 0;
 }
 
-char *deliver(Read result, int *length) {
-    *length = static_cast<int>(result.status);
-    return result.status > 0 ? result.data : nullptr;
+// A stream of unknown length: kept in memory while short, else spooled (a
+// pipe inside the kernel, anything else through the buffer).
+int Input::take_stream(int fd) {
+    // A larger pipe lets the writer hand over more per wake-up (a no-op
+    // for anything that is no pipe, or where the system refuses).
+    ::fcntl(fd, F_SETPIPE_SZ, static_cast<int>(kMemoryLimit));
+    if (!allocate(kMemoryLimit + 2)) return kNoHold;
+    const long got = read_full(fd, data_.get(), kMemoryLimit + 1);
+    if (got < 0) return kShortRead;
+    size_ = static_cast<size_t>(got);
+    if (size_ <= kMemoryLimit) {
+        in_memory_ = true;
+        return 0;
+    }
+    if (const int status = make_spool()) return status;
+    if (!write_full(spool_.get(), data_.get(), size_)) return kShortWrite;
+    const long limit = INT_MAX - static_cast<long>(size_);
+    auto rest = splice_all(fd, spool_.get(), limit);
+    if (!rest) rest = copy(fd, spool_.get(), {data_.get(), kChunk}, limit);
+    if (rest->end != End::kData) return status_of(rest->end);
+    size_ += static_cast<size_t>(rest->total);
+    fd_ = spool_.get();
+    start_ = 0;
+    end_ = static_cast<off_t>(size_);
+    spooled_ = true;
+    return 0;
+}
+
+// An unnamed temporary file: the name is removed as soon as it exists, so
+// the data lives on only through the open descriptor.
+int Input::make_spool() {
+    char path[sizeof kTemplate];
+    std::copy(std::begin(kTemplate), std::end(kTemplate), path);
+    spool_ = Fd(::mkstemp(path));
+    if (spool_.get() < 0) return kOpenFailed;
+    ::unlink(path);
+    return 0;
+}
+
+bool Input::allocate(size_t n) {
+    data_.reset(static_cast<char *>(std::malloc(n)));
+    if (!data_) errno = ENOMEM;
+    return data_ != nullptr;
+}
+
+// Exactly n bytes from offset `from` of the data; a file that ends early has
+// changed (EIO).
+bool Input::read_at(char *out, size_t from, size_t n) const {
+    const long got = pread_full(fd_, out, n, static_cast<long>(start_) + static_cast<long>(from));
+    if (got < 0) return false;
+    if (static_cast<size_t>(got) == n) return true;
+    errno = EIO;
+    return false;
+}
+
+// After a pass over a file: the length and, for a file read in place, the
+// modification time it had when taken.
+bool Input::unchanged() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return false;
+    const bool same = st.st_size == end_ && (spooled_ || (st.st_mtim.tv_sec == modified_.tv_sec &&
+                                                          st.st_mtim.tv_nsec == modified_.tv_nsec));
+    if (!same) errno = EIO;
+    return same;
+}
+
+bool Input::shares_file(int fd) const {
+    if (fully_read()) return false;
+    struct stat in {}, out {};
+    return ::fstat(fd_, &in) == 0 && ::fstat(fd, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+int Input::spool_copy() {
+    if (const int status = make_spool()) return status;
+    bool written = true;
+    const Pass pass = each_piece([&](char *p, size_t n) { return written = write_full(spool_.get(), p, n); });
+    if (!written) return kShortWrite;
+    if (pass != Pass::kDone) return kShortRead;
+    fd_ = spool_.get();
+    start_ = 0;
+    end_ = static_cast<off_t>(size_);
+    spooled_ = true;
+    return 0;
+}
+
+void Input::skip_to_end() const {
+    if (!fully_read()) ::lseek(fd_, end_, SEEK_SET);
+}
+
+char *Input::whole(int *status) {
+    *status = static_cast<int>(size_);
+    if (size_ == 0) return nullptr;
+    if (in_memory_) return data_.release();  // already size + 2 bytes at least
+    char *out = static_cast<char *>(std::malloc(size_ + 1));
+    if (!out) {
+        errno = ENOMEM;
+        *status = kNoBuffer;
+        return nullptr;
+    }
+    if (!read_at(out, 0, size_) || !unchanged()) {
+        free_keeping_errno(out);
+        *status = kShortRead;
+        return nullptr;
+    }
+    skip_to_end();
+    return out;
+}
+
+}  // namespace kestrin::tool
+
+namespace {
+
+char *deliver(kestrin::tool::Input &input, int taken, int *length) {
+    if (taken < 0) {
+        *length = taken;
+        return nullptr;
+    }
+    return input.whole(length);
 }
 
 }  // namespace
 
 extern "C" char *input_read_stdin(int *length) noexcept {
-    return deliver(read_fd(STDIN_FILENO), length);
+    kestrin::tool::Input input;
+    return deliver(input, input.take_stdin(), length);
 }
 
 extern "C" char *input_read_file(const char *path, int *length) noexcept {
-    const Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return deliver({nullptr, kOpenFailed}, length);
-    return deliver(read_fd(fd.get()), length);
+    kestrin::tool::Input input;
+    return deliver(input, input.take_file(path), length);
 }

@@ -1,22 +1,31 @@
-// The tool's descriptor I/O: a descriptor closed on scope exit, copies from
-// one descriptor to another up to a size limit (by splicing, or in chunks),
-// and an exact-size read into a new buffer. The tool builds on the library's
-// public headers only, so it keeps these few helpers of its own. Every
-// helper leaves errno telling the system's reason for a failure.
+// The tool's descriptor I/O. The retrying reads and writes and the chunked
+// copy are the library's (util/fd_internal.h); the tool adds a descriptor
+// owner that can be moved, a positioned read, and a copy inside the kernel
+// for a pipe. Every helper leaves errno telling the system's reason for a
+// failure.
 #pragma once
 
 #include <cstddef>
 #include <optional>
-#include <span>
+
+#include "util/fd_internal.h"
 
 namespace kestrin::tool {
 
-// Closes its descriptor on scope exit without disturbing errno.
+using fd::copy;
+using fd::Drained;
+using fd::End;
+using fd::free_keeping_errno;
+using fd::read_full;
+using fd::write_full;
+
+// Closes its descriptor on scope exit without disturbing errno; the owner
+// can be handed on.
 class Fd {
 public:
     explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd &operator=(Fd &&other) noexcept;
     ~Fd();
     int get() const { return fd_; }
 
@@ -24,30 +33,14 @@ private:
     int fd_;
 };
 
-// free() that keeps errno.
-void free_keeping_errno(void *block);
+// Reads from a given offset until n bytes are in or the data ends, leaving
+// the file offset alone: the count, or -1.
+long pread_full(int fd, char *buffer, size_t n, long offset);
 
-// How a copy ended.
-enum class CopyEnd { kDone, kReadFailed, kWriteFailed, kTooLarge };
-
-struct Copied {
-    long total;  // bytes copied
-    CopyEnd end;
-};
-
-// Copies in to out until the end of in, reading into chunk and writing each
-// read whole. A read that would take the total past limit ends the copy with
-// kTooLarge (errno EFBIG) before it is written.
-Copied copy(int in, int out, std::span<char> chunk, long limit);
-
-// The same inside the kernel, for an input that is a pipe. Nothing (and
-// nothing read) when in is no pipe. Past limit the copy ends with kTooLarge
-// (errno EFBIG) after the last move.
-std::optional<Copied> splice_all(int in, int out, long limit);
-
-// Reads exactly size bytes into a new malloc'd buffer with `spare` bytes
-// after them. NULL when memory runs out (ENOMEM), a read fails, or the data
-// ends early (EIO).
-char *read_exact(int fd, size_t size, size_t spare);
+// Copies in to out until the end of in, inside the kernel, for an input that
+// is a pipe; the result reads as copy()'s. Nothing (and nothing read) when
+// in is no pipe. Past limit the copy ends with kTooLarge (errno EFBIG) after
+// the last move.
+std::optional<Drained> splice_all(int in, int out, long limit);
 
 }  // namespace kestrin::tool

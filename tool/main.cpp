@@ -14,13 +14,13 @@
 #include <string>
 #include <string_view>
 
-#include "codec/base64.h"
-#include "input.h"
-#include "ldif/ldif.h"
 #include "options.h"
+#include "stream.h"
 #include "version.h"
 
 namespace {
+
+namespace tool = kestrin::tool;
 
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
@@ -31,16 +31,9 @@ using Bytes = std::unique_ptr<char, FreeDeleter>;
 constexpr std::string_view kStdStream = "-";
 
 struct Settings {
-    std::string attr, infile, outfile;
+    std::string attr, infile, outfile, string;
     bool decode = false, encode = false, guess = false;
     bool string_given = false, file_given = false, out_given = false;
-    Bytes input;
-    int input_len = 0;
-};
-
-struct Value {
-    Bytes bytes;
-    int len = 0;
 };
 
 [[noreturn]] void out_of_memory() {
@@ -54,13 +47,6 @@ int usage_error(const char *program, const char *format, const char *argument) {
     return 2;
 }
 
-Bytes copy_of(const char *text, size_t len) {
-    Bytes copy(static_cast<char *>(std::malloc(len + 1)));
-    if (!copy) out_of_memory();
-    std::memcpy(copy.get(), text, len);
-    return copy;
-}
-
 // ---- command line ----------------------------------------------------------
 
 // Acts on one parsed option; returns the exit status when the run ends here.
@@ -69,13 +55,7 @@ std::optional<int> apply_option(int code, const char *value, const char *program
         case OPT_B64_READ: s.decode = true; break;
         case OPT_B64_WRITE: s.encode = true; break;
         case OPT_B64_GUESS: s.guess = true; break;
-        case OPT_STRING: {
-            const size_t len = std::strlen(value);
-            s.string_given = true;
-            s.input_len = static_cast<int>(len);
-            s.input = copy_of(value, len);
-            break;
-        }
+        case OPT_STRING: s.string_given = true; s.string = value; break;
         case OPT_INFILE: s.file_given = true; s.infile = value; break;
         case OPT_OUT: s.out_given = true; s.outfile = value; break;
         case OPT_ATTR: s.attr = value; break;
@@ -117,70 +97,24 @@ std::optional<int> check_settings(const char *program, const Settings &s) {
 
 // ---- the value ---------------------------------------------------------------
 
-// Fills s.input / s.input_len; returns false (after any message) on failure.
-bool acquire_input(Settings &s) {
-    if (s.file_given && s.infile != kStdStream) {
-        s.input.reset(input_read_file(s.infile.c_str(), &s.input_len));
-        if (s.input_len < 0)
-            std::fprintf(stderr, "Could not read infile<%s>: %s\n", s.infile.c_str(), std::strerror(errno));
-    } else if (!s.string_given) {
-        s.input.reset(input_read_stdin(&s.input_len));
-        if (s.input_len < 0) std::fprintf(stderr, "Could not read standard input: %s\n", std::strerror(errno));
+// What the stream is asked for. The tool's value is raw bytes; under a
+// ";binary" name the writer prints "::" whatever it chose, so only base64
+// text is correct there. -G puts a test in the place of -B: base64 when a
+// byte has its high bit set, else the writer's automatic choice; as that
+// choice takes such a byte for unsafe anyway, -G is the automatic mode.
+tool::Request make_request(const Settings &s) {
+    tool::Request r;
+    r.attr = s.attr;
+    r.decode = s.decode;
+    r.base64 = s.attr.find(";binary") != std::string::npos || (s.encode && !s.guess);
+    if (s.string_given) {
+        r.source = tool::Source::kString;
+        r.string = s.string;
+    } else if (s.file_given && s.infile != kStdStream) {
+        r.source = tool::Source::kFile;
+        r.path = s.infile;
     }
-    if (s.input_len <= 0) return false;
-    s.input.get()[s.input_len] = '\0';
-    return true;
-}
-
-// Replaces the value by its base64 decoding; false (after the message) when
-// that fails or gives no byte.
-bool decode_value(Value &value) {
-    Bytes decoded(static_cast<char *>(std::calloc(static_cast<size_t>(value.len), 1)));
-    if (!decoded) {
-        std::fputs("Failed to allocate base64 decoding buffer!\n", stderr);
-        return false;
-    }
-    const int got = base64_decode(value.bytes.get(), reinterpret_cast<unsigned char *>(decoded.get()),
-                                  static_cast<size_t>(value.len));
-    if (got <= 0) {
-        std::fprintf(stderr, "Failed to base64-decode input(%d,%d)!\n", value.len, got);
-        return false;
-    }
-    value.bytes = std::move(decoded);  // zero-filled past the data, so NUL-terminated
-    value.len = got;
-    return true;
-}
-
-bool has_high_byte(const Value &value) {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(value.bytes.get());
-    for (int i = 0; i < value.len; ++i)
-        if (bytes[i] & 0x80) return true;
-    return false;
-}
-
-int encoding_mode(const Settings &s, const Value &value) {
-    // The tool's value is raw bytes; under a ";binary" name the writer prints
-    // "::" whatever it chose, so only base64 text is correct there.
-    if (s.attr.find(";binary") != std::string::npos) return LDIF_ENC_BASE64;
-    if (s.guess) return has_high_byte(value) ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO;
-    return s.encode ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO;
-}
-
-struct Text {
-    Bytes chars;
-    int len = 0;
-};
-
-// The LDIF line, or nothing (after the message).
-std::optional<Text> build_line(const Settings &s, const Value &value) {
-    Text text;
-    errno = 0;
-    text.chars.reset(ldif_write_attr(nullptr, &text.len, s.attr.c_str(), value.bytes.get(), value.len,
-                                     encoding_mode(s, value)));
-    if (text.chars) return text;
-    if (errno == EOVERFLOW) std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
-    std::fputs("Failed to write ldif buffer\n", stderr);
-    return std::nullopt;
+    return r;
 }
 
 // ---- output ------------------------------------------------------------------
@@ -195,34 +129,33 @@ int fail_open(const std::string &path) {
     return 1;
 }
 
-bool write_all(FILE *stream, std::string_view text) {
-    return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
-}
-
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(n));
+// Streams the line to fd: 0, or the exit status after the message.
+int write_line(tool::Stream &stream, int fd) {
+    switch (stream.write(fd)) {
+        case tool::Written::kOk: return 0;
+        case tool::Written::kInputFailed: return 1;
+        case tool::Written::kOutputFailed: break;
     }
-    return true;
+    return fail_output();
 }
-
-int write_stdout(std::string_view text) { return write_all(stdout, text) ? 0 : fail_output(); }
 
 // Truncates and writes the target itself: for what cannot be replaced by a
-// new file without changing what the name is (links, devices, FIFOs).
-int write_in_place(const std::string &path, std::string_view text) {
-    FILE *out = std::fopen(path.c_str(), "w");
-    if (!out) return fail_open(path);
-    const bool written = write_all(out, text);
-    const int saved = errno;
-    if (std::fclose(out) != 0 || !written) {
-        if (!written) errno = saved;
-        return fail_output();
-    }
-    return 0;
+// new file without changing what the name is (links, devices, FIFOs). The
+// target may be the input file itself (through a link): the stream copies
+// its input aside before the target is truncated.
+int write_in_place(const std::string &path, tool::Stream &stream) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return fail_open(path);
+    struct stat st {};
+    int status = 0;
+    if (!stream.detach(fd))
+        status = 1;
+    else if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0)
+        status = fail_output();
+    else
+        status = write_line(stream, fd);
+    if (::close(fd) != 0 && status == 0) return fail_output();
+    return status;
 }
 
 mode_t new_file_permissions() {
@@ -285,31 +218,31 @@ void keep_owner(int fd, const struct stat &old) {
 
 // Writes a new file beside the target and renames it over the target once it
 // is complete and on disk, so that a failed write leaves the old content.
-int replace_file(const std::string &path, std::string_view text, const struct stat *old) {
+int replace_file(const std::string &path, tool::Stream &stream, const struct stat *old) {
     const std::string dir = directory_of(path);
     TempFile tmp(dir + ".kestrin.XXXXXX");
     if (!tmp.created()) return fail_open(path);
     if (old) keep_owner(tmp.fd(), *old);
     const mode_t mode = old ? old->st_mode & 07777 : new_file_permissions();
-    if (!write_all(tmp.fd(), text) || ::fchmod(tmp.fd(), mode) != 0 || ::fsync(tmp.fd()) != 0 ||
-        !tmp.close_and_rename(path))
+    if (const int status = write_line(stream, tmp.fd())) return status;
+    if (::fchmod(tmp.fd(), mode) != 0 || ::fsync(tmp.fd()) != 0 || !tmp.close_and_rename(path))
         return fail_output();
     sync_directory(dir);
     return 0;
 }
 
-int write_output(const Settings &s, std::string_view text) {
-    if (!s.out_given || s.outfile == kStdStream) return write_stdout(text);
+int write_output(const Settings &s, tool::Stream &stream) {
+    if (!s.out_given || s.outfile == kStdStream) return write_line(stream, STDOUT_FILENO);
     struct stat st;
     if (::lstat(s.outfile.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return write_in_place(s.outfile, text);
+        if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return write_in_place(s.outfile, stream);
         // A file the user may not write stays as protected as when it was
         // opened for writing itself.
         if (::faccessat(AT_FDCWD, s.outfile.c_str(), W_OK, AT_EACCESS) != 0) return fail_open(s.outfile);
-        return replace_file(s.outfile, text, &st);
+        return replace_file(s.outfile, stream, &st);
     }
-    if (errno == ENOENT && !s.outfile.empty()) return replace_file(s.outfile, text, nullptr);
-    return write_in_place(s.outfile, text);
+    if (errno == ENOENT && !s.outfile.empty()) return replace_file(s.outfile, stream, nullptr);
+    return write_in_place(s.outfile, stream);
 }
 
 // ---- one run -------------------------------------------------------------------
@@ -318,14 +251,10 @@ int run(int argc, char **argv) {
     Settings s;
     if (const auto status = read_command_line(argc, argv, s)) return *status;
     if (const auto status = check_settings(argv[0], s)) return *status;
-    if (!acquire_input(s)) return 1;
-
-    Value value{std::move(s.input), s.input_len};
-    if (s.decode && !decode_value(value)) return 1;
-    const std::optional<Text> text = build_line(s, value);
-    if (!text) return 1;
-    value = {};
-    return write_output(s, {text->chars.get(), static_cast<size_t>(text->len)});
+    // Every check that can fail is made before anything is written.
+    tool::Stream stream;
+    if (const int status = stream.prepare(make_request(s))) return status;
+    return write_output(s, stream);
 }
 
 }  // namespace

@@ -11,15 +11,14 @@
 #include "util/guard_internal.h"
 #include "codec/base64.h"
 #include "ldif/ldif.h"
+#include "ldif/ldif_write_internal.h"
 #include "util/alloc_internal.h"
 
-namespace kestrin::ldif {
-namespace {
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
-constexpr size_t kFirstLine = 77;   // characters before the first fold
-constexpr size_t kNextLines = 76;   // value characters per continuation line
-constexpr size_t kChunkBytes = 49152;  // base64 is encoded in pieces of this many bytes
-constexpr size_t kChunkChars = kChunkBytes / 3 * 4;
+namespace kestrin::ldif {
 
 // A name that would break the line structure or be read back as another name;
 // a line beginning with '#' reads back as a comment, its value lost.
@@ -27,53 +26,95 @@ bool name_refused(std::string_view name) {
     return name.front() == ' ' || name.front() == '#' || name.find_first_of("\n\r:") != std::string_view::npos;
 }
 
+namespace {
+
 // Real readers strip a tab, vertical tab or form feed after the colon as they
 // strip a space, so a value beginning with one would lose it.
-bool is_safe_string(std::string_view value, bool high_bytes_allowed) {
-    if (value.empty()) return true;
-    if (std::string_view(" :<\t\v\f").find(value.front()) != std::string_view::npos) return false;
-    for (const char ch : value) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\n' || c == '\r' || (c >= 0x80 && !high_bytes_allowed)) return false;
+bool unsafe_first(char c) { return std::string_view(" :<\t\v\f").find(c) != std::string_view::npos; }
+
+// Whether any byte of [p, end) is a line feed, carriage return or NUL, or
+// (unless allowed) 0x80-0xFF. Values run to hundreds of megabytes when the
+// tool streams a file, so whole blocks are tested at once where SSE2 is there.
+bool has_unsafe_byte(const unsigned char *p, const unsigned char *end, bool high_bytes_allowed) {
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+    const __m128i high = high_bytes_allowed ? zero : _mm_set1_epi8(static_cast<char>(0x80));
+    const auto block = [&](const unsigned char *at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                          _mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_and_si128(v, high)));
+        return hit;
+    };
+    for (; end - p >= 64; p += 64) {
+        const __m128i hit = _mm_or_si128(_mm_or_si128(block(p), block(p + 16)),
+                                         _mm_or_si128(block(p + 32), block(p + 48)));
+        if (_mm_movemask_epi8(hit) != 0) return true;
     }
-    return true;
+    for (; end - p >= 16; p += 16)
+        if (_mm_movemask_epi8(block(p)) != 0) return true;
+#endif
+    for (; p < end; ++p)
+        if (*p == '\n' || *p == '\r' || *p == 0 || (*p >= 0x80 && !high_bytes_allowed)) return true;
+    return false;
 }
 
-// Characters of the folded line, final line feed included.
-size_t folded_length(size_t unfolded) {
-    const size_t folds = unfolded > kFirstLine ? (unfolded - kFirstLine + kNextLines - 1) / kNextLines : 0;
-    return unfolded + 2 * folds + 1;
-}
+}  // namespace
 
-// Copies the unfolded line into place, inserting a line feed and a space
-// before unfolded column 77 and every 76 columns after it.
-class Folder {
-public:
-    explicit Folder(char *dst) : dst_(dst) {}
-    void put(std::string_view text) {
-        while (!text.empty()) {
-            if (column_ == next_fold_) {
-                *dst_++ = '\n';
-                *dst_++ = ' ';
-                next_fold_ += kNextLines;
-            }
-            const size_t n = std::min(text.size(), next_fold_ - column_);
-            std::memcpy(dst_, text.data(), n);
-            dst_ += n;
-            column_ += n;
-            text.remove_prefix(n);
+void SafeScan::feed(std::string_view piece) {
+    if (base64_ || piece.empty()) return;
+    if (!started_) {
+        started_ = true;
+        if (unsafe_first(piece.front())) {
+            base64_ = true;
+            return;
         }
     }
-    void end_line() {
-        *dst_++ = '\n';
-        *dst_ = '\0';
-    }
+    const auto *p = reinterpret_cast<const unsigned char *>(piece.data());
+    base64_ = has_unsafe_byte(p, p + piece.size(), high_bytes_allowed_);
+}
 
-private:
-    char *dst_;
-    size_t column_ = 0;
-    size_t next_fold_ = kFirstLine;
-};
+LineHead line_head(std::string_view name, bool base64, int mode) {
+    if (name.find(";binary") != std::string_view::npos) return {name.substr(0, name.find(';')), ":: "};
+    if (name.find(";filename") != std::string_view::npos) return {name.substr(0, name.find(';')), ":< "};
+    return {name, base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": "};
+}
+
+size_t Folder::room(size_t n) const {
+    if (n == 0 || column_ + n - 1 < next_fold_) return n;
+    return n + 2 * ((column_ + n - 1 - next_fold_) / kNextLines + 1);
+}
+
+char *Folder::put(std::string_view text, char *out) {
+    // The rest of the current physical line.
+    const size_t first = std::min(text.size(), next_fold_ - column_);
+    std::memcpy(out, text.data(), first);
+    out += first;
+    column_ += first;
+    text.remove_prefix(first);
+    // Then one continuation line after another (whole ones copied with a
+    // fixed length).
+    while (!text.empty()) {
+        const size_t n = std::min(text.size(), kNextLines);
+        out[0] = '\n';
+        out[1] = ' ';
+        if (n == kNextLines)
+            std::memcpy(out + 2, text.data(), kNextLines);
+        else
+            std::memcpy(out + 2, text.data(), n);
+        out += n + 2;
+        column_ += n;
+        next_fold_ += kNextLines;
+        text.remove_prefix(n);
+    }
+    return out;
+}
+
+size_t folded_length(size_t unfolded) { return Folder().room(unfolded) + 1; }
+
+namespace {
+
+constexpr size_t kChunkBytes = 49152;  // base64 is encoded in pieces of this many bytes
+constexpr size_t kChunkChars = kChunkBytes / 3 * 4;
 
 char *append_separator(char *buffer, int *count) {
     const int old = *count;
@@ -103,21 +144,9 @@ Value choose_value(const char *value, int value_len, int mode) {
     // A NUL inside the given length: the text form would lose the rest.
     if (len > 0 && std::memchr(value, '\0', len)) return {{value, len}, true};
     const std::string_view text(value);
-    return {text, !is_safe_string(text, mode == LDIF_ENC_AUTO8)};
-}
-
-// How the line begins: the name as printed and the marker after it. A
-// ";binary" or ";filename" option cuts the name at its first ';' and sets
-// the marker whatever form the value takes.
-struct Head {
-    std::string_view name;
-    std::string_view marker;
-};
-
-Head line_head(std::string_view name, const Value &val, int mode) {
-    if (name.find(";binary") != std::string_view::npos) return {name.substr(0, name.find(';')), ":: "};
-    if (name.find(";filename") != std::string_view::npos) return {name.substr(0, name.find(';')), ":< "};
-    return {name, val.base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": "};
+    SafeScan scan(mode == LDIF_ENC_AUTO8);
+    scan.feed(text);
+    return {text, scan.base64()};
 }
 
 // The working buffer of the base64 encoding: one chunk's text, or less for
@@ -145,9 +174,9 @@ char *grow_buffer(char *buffer, int old, size_t appended) {
     return out;
 }
 
-// Puts the base64 text of bytes, chunk by chunk through scratch. False,
-// after a message on stderr, when the encoder fails.
-bool put_base64(Folder &line, std::string_view bytes, Scratch &scratch) {
+// Puts the base64 text of bytes, chunk by chunk through scratch, at *end.
+// False, after a message on stderr, when the encoder fails.
+bool put_base64(Folder &line, char *&end, std::string_view bytes, Scratch &scratch) {
     const auto *src = reinterpret_cast<const unsigned char *>(bytes.data());
     for (size_t done = 0; done < bytes.size(); done += kChunkBytes) {
         const size_t n = std::min(kChunkBytes, bytes.size() - done);
@@ -156,21 +185,23 @@ bool put_base64(Folder &line, std::string_view bytes, Scratch &scratch) {
             message("Failed to encode binary value: %d\n", written);
             return false;
         }
-        line.put({scratch.data, static_cast<size_t>(written)});
+        end = line.put({scratch.data, static_cast<size_t>(written)}, end);
     }
     return true;
 }
 
-// Writes the whole folded line at dst. False when the encoder fails.
-bool put_line(char *dst, const Head &head, const Value &val, Scratch &scratch) {
-    Folder line(dst);
-    line.put(head.name);
-    line.put(head.marker);
+// Writes the whole folded line and its NUL at dst. False when the encoder
+// fails.
+bool put_line(char *dst, const LineHead &head, const Value &val, Scratch &scratch) {
+    Folder line;
+    char *end = line.put(head.name, dst);
+    end = line.put(head.marker, end);
     if (!val.base64)
-        line.put(val.bytes);
-    else if (!put_base64(line, val.bytes, scratch))
+        end = line.put(val.bytes, end);
+    else if (!put_base64(line, end, val.bytes, scratch))
         return false;
-    line.end_line();
+    end[0] = '\n';
+    end[1] = '\0';
     return true;
 }
 
@@ -185,7 +216,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     // A URL is written as it is: a line break in it would end the line and
     // the rest would read back as another line.
     if (mode == LDIF_ENC_URL && val.bytes.find_first_of("\n\r") != std::string_view::npos) return nullptr;
-    const Head head = line_head(full_name, val, mode);
+    const LineHead head = line_head(full_name, val.base64, mode);
     const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
     const size_t appended = folded_length(head.name.size() + head.marker.size() + text_len);
     const int old = *count;

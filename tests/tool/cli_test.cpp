@@ -9,12 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <climits>
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "support.h"
@@ -25,32 +22,16 @@ const std::string kBin = KESTRIN_BIN;
 
 const std::string kUsage = "Usage: " + kBin + testutil::kUsageBody;
 
-std::string quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // The short names these tests use for the shared file helpers.
 constexpr auto &slurp = testutil::read_file;
 constexpr auto &spit = testutil::write_file;
+constexpr auto &quote = testutil::shell_quote;
+using testutil::Outcome;
 using testutil::random_bytes;
-using testutil::spool_files;
 using testutil::unfold;
 
-struct Outcome {
-    std::string out, err;
-    int status;
-};
-
-class Cli : public testutil::TempDirTest {
+class Cli : public testutil::ToolTest {
 protected:
-    std::set<std::string> spool_before = spool_files();
-
-    void TearDown() override {
-        EXPECT_EQ(spool_files(), spool_before) << "a temporary input file was left in /tmp";
-    }
-
     // Runs kestrin through bash with the given arguments (already shell
     // words, so that redirections and <(...) can be used), feeding `input`
     // on standard input (none: /dev/null).
@@ -61,8 +42,7 @@ protected:
         if (input) spit(in, *input);
         const std::string cmd = before + "{ " + quote(kBin) + " " + words + "; } <" + (input ? quote(in) : "/dev/null") +
                                 " >" + (stdout_to.empty() ? quote(out) : stdout_to) + " 2>" + quote(err);
-        const int raw = std::system(("exec bash -c " + quote(cmd)).c_str());
-        Outcome r{slurp(out), slurp(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+        Outcome r = testutil::run_bash(cmd, out, err);
         std::remove(out.c_str());
         return r;
     }
@@ -193,10 +173,7 @@ TEST_F(Cli, UnreadableInputFiles) {
 
 TEST_F(Cli, TwoGibibyteInputFailsAtOnce) {
     const std::string path = dir + "/sparse";
-    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 2147483648LL), 0);
-    close(fd);
+    ASSERT_TRUE(testutil::write_sparse_file(path, 2147483648LL));  // no disk, no memory
     expect_run(run({"-a", "cn", "-i", path}), "", "Could not read infile<" + path + ">: File too large\n", 1);
 }
 
@@ -249,31 +226,23 @@ TEST_F(Cli, SpoolFileIsUnlinkedWhileReadingAndAfterSigterm) {
         _exit(127);
     }
     close(fds[0]);
-    ASSERT_EQ(write(fds[1], "partial", 7), 7);
-    // Wait until the tool holds its temporary file open, then look at it.
-    std::string spool_link;
-    for (int i = 0; i < 200 && spool_link.empty(); ++i) {
-        const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-        if (DIR *d = opendir(fd_dir.c_str())) {
-            while (const dirent *e = readdir(d)) {
-                char target[PATH_MAX] = {};
-                const std::string link = fd_dir + "/" + e->d_name;
-                if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-                    std::string(target).rfind("/tmp/zan_input", 0) == 0)
-                    spool_link = target;
-            }
-            closedir(d);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // More than the 1 MiB a stream may keep in memory, but not its end.
+    const std::string partial((1 << 20) + 1, 'p');
+    for (size_t done = 0; done < partial.size();) {
+        const ssize_t n = write(fds[1], partial.data() + done, partial.size() - done);
+        ASSERT_GT(n, 0);
+        done += static_cast<size_t>(n);
     }
-    EXPECT_NE(spool_link.find(" (deleted)"), std::string::npos) << spool_link;
+    // The tool, blocked on the rest of the stream, holds its temporary file
+    // open with the name already removed.
+    const std::string spool = testutil::removed_spool(pid);
+    EXPECT_NE(spool.find(" (deleted)"), std::string::npos) << spool;
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     close(fds[1]);
     EXPECT_TRUE(WIFSIGNALED(status));
 }
-
 
 // ---- command-line errors -----------------------------------------------------
 

@@ -9,9 +9,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "support.h"
 
@@ -82,10 +85,7 @@ TEST_F(InputFile, EmptyMissingAndDirectory) {
 
 TEST_F(InputFile, TwoGibibytesFailAtOnce) {
     const std::string path = dir + "/sparse";
-    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 2147483648LL), 0);  // sparse: no disk, no memory
-    close(fd);
+    ASSERT_TRUE(testutil::write_sparse_file(path, 2147483648LL));  // no disk, no memory
     errno = 0;
     const Read r = read_file(path);
     EXPECT_EQ(r.length, -8);
@@ -116,7 +116,7 @@ class InputStdinStream : public testing::TestWithParam<MakePair> {};
 // through the chunk copy instead.
 TEST_P(InputStdinStream, ReadsEverySizeAndLeavesNoFile) {
     const auto before = spool_files();
-    for (size_t n : {0, 1, 65025, 65026, 1 << 22}) {
+    for (size_t n : {0, 1, 65025, 65026, 1 << 20, (1 << 20) + 1, 1 << 22}) {
         const std::string bytes = random_bytes(n, 11);
         int fds[2];
         ASSERT_EQ(GetParam()(fds), 0);
@@ -136,7 +136,7 @@ TEST_P(InputStdinStream, ReadsEverySizeAndLeavesNoFile) {
         EXPECT_EQ(r.has_buffer, n > 0);
         EXPECT_EQ(r.bytes, bytes);
     }
-    EXPECT_EQ(spool_files(), before);
+    EXPECT_EQ(testutil::spool_files_left(before), std::set<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(PipeAndSocket, InputStdinStream, testing::Values(make_pipe, make_socket_pair),
@@ -177,6 +177,77 @@ TEST(InputStdin, ReadErrorEndsTheSpoolLoop) {
     close(fd);
     EXPECT_EQ(r.length, -7);
     EXPECT_EQ(errno, EBADF);
+}
+
+// ---- the input in pieces ----------------------------------------------------
+
+using kestrin::tool::Input;
+
+// The pieces of one pass, joined, or "<failed: errno>".
+std::string one_pass(Input &input) {
+    std::string joined;
+    const Input::Pass pass = input.each_piece([&](char *p, size_t n) {
+        EXPECT_LE(n, input.piece_size());
+        joined.append(p, n);
+        return true;
+    });
+    return pass == Input::Pass::kDone ? joined : "<failed: " + std::to_string(errno) + ">";
+}
+
+TEST_F(InputFile, PassesOverAFileInPlace) {
+    const std::string path = dir + "/f", bytes = random_bytes((3 << 20) + 5, 30);
+    write_file(path, bytes);
+    Input input;
+    ASSERT_EQ(input.take_file(path.c_str()), 0);
+    EXPECT_FALSE(input.fully_read());
+    EXPECT_EQ(input.size(), bytes.size());
+    EXPECT_TRUE(one_pass(input) == bytes);
+    EXPECT_TRUE(one_pass(input) == bytes);
+}
+
+TEST_F(InputFile, AFileThatChangesBetweenPassesFails) {
+    const std::string path = dir + "/f", bytes = random_bytes(600000, 31);
+    const auto changes = std::vector<std::pair<const char *, void (*)(const std::string &)>>{
+        {"grown", [](const std::string &p) { std::ofstream(p, std::ios::app) << "x"; }},
+        {"shrunk", [](const std::string &p) { ASSERT_EQ(truncate(p.c_str(), 1000), 0); }},
+        {"rewritten", [](const std::string &p) {
+             const timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};  // same size, new modification time
+             ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+         }},
+    };
+    for (const auto &[what, change] : changes) {
+        write_file(path, bytes);
+        Input input;
+        ASSERT_EQ(input.take_file(path.c_str()), 0);
+        ASSERT_TRUE(one_pass(input) == bytes) << what;
+        change(path);
+        EXPECT_EQ(one_pass(input), "<failed: " + std::to_string(EIO) + ">") << what;
+    }
+}
+
+TEST_F(InputFile, InputWrittenOverIsCopiedAsideFirst) {
+    const std::string path = dir + "/f", bytes = random_bytes(700000, 32);
+    write_file(path, bytes);
+    Input input;
+    ASSERT_EQ(input.take_file(path.c_str()), 0);
+    const int out = open(path.c_str(), O_WRONLY);
+    const int other = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_TRUE(input.shares_file(out));
+    EXPECT_FALSE(input.shares_file(other));
+    ASSERT_EQ(input.spool_copy(), 0);
+    EXPECT_TRUE(input.fully_read());
+    ASSERT_EQ(ftruncate(out, 0), 0);
+    EXPECT_FALSE(input.shares_file(out));
+    EXPECT_TRUE(one_pass(input) == bytes);
+    close(out);
+    close(other);
+}
+
+TEST(InputString, IsOnePieceInMemory) {
+    Input input;
+    ASSERT_EQ(input.take_string("a value"), 0);
+    EXPECT_TRUE(input.fully_read());
+    EXPECT_EQ(one_pass(input), "a value");
 }
 
 }  // namespace

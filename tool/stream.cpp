@@ -1,0 +1,518 @@
+// The tool's run in bounded memory: see stream.h.
+#include "stream.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/base64.h"
+#include "input.h"
+#include "io.h"
+#include "ldif/ldif.h"
+#include "ldif/ldif_write_internal.h"
+
+namespace kestrin::tool {
+namespace {
+
+constexpr size_t kEncodeBytes = 49152;            // bytes base64-encoded at a time
+constexpr size_t kOutput = size_t{256} << 10;     // characters buffered before a write
+
+using Pass = Input::Pass;
+
+// ---- base64 text in pieces ------------------------------------------------------
+
+enum Class : unsigned char { kAlpha, kSpace, kOther };
+
+constexpr std::array<unsigned char, 256> make_classes() {
+    std::array<unsigned char, 256> table{};
+    for (auto &entry : table) entry = kOther;
+    for (char c : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+        table[static_cast<unsigned char>(c)] = kAlpha;
+    for (char c : std::string_view(" \t\n\v\f\r")) table[static_cast<unsigned char>(c)] = kSpace;
+    return table;
+}
+constexpr auto kClasses = make_classes();
+
+unsigned char class_of(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+
+#if defined(__SSE2__)
+// 0xFF in each byte of v that is white space (the six base64_decode skips).
+inline __m128i space_hits(__m128i v) {
+    const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\t'));  // \t \n \v \f \r become 0..4
+    return _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                        _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control));
+}
+#endif
+
+// White space characters in [p, p + n).
+size_t count_space(const char *p, size_t n) {
+    size_t count = 0, i = 0;
+#if defined(__SSE2__)
+    while (n - i >= 16) {
+        // Per-byte counters, added up before any of them can reach 256.
+        __m128i counters = _mm_setzero_si128();
+        for (int k = 0; k < 255 && n - i >= 16; ++k, i += 16)
+            counters = _mm_sub_epi8(counters, space_hits(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        count += static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+                 static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+#endif
+    for (; i < n; ++i) count += class_of(p[i]) == kSpace;
+    return count;
+}
+
+// Copies [p, p + n) without its white space to out; returns the characters
+// copied. Lines of base64 text have one line end in every few blocks, which
+// two overlapping stores step over.
+size_t strip_space(const char *p, size_t n, char *out) {
+    size_t o = 0, i = 0;
+#if defined(__SSE2__)
+    for (; n - i >= 32; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(space_hits(v)));
+        if (mask == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), v);
+            o += 16;
+        } else if ((mask & (mask - 1)) == 0) {
+            const unsigned at = static_cast<unsigned>(std::countr_zero(mask));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), v);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o + at),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i + at + 1)));
+            o += 15;
+        } else {
+            for (unsigned k = 0; k < 16; ++k)
+                if (!(mask >> k & 1)) out[o++] = p[i + k];
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        if (class_of(p[i]) != kSpace) out[o++] = p[i];
+    return o;
+}
+
+// Decodes base64 text that arrives in pieces to exactly what base64_decode
+// gives for the whole text: white space anywhere, groups of four, padding at
+// the end followed by white space only, the text ending at its first NUL.
+// Runs of whole groups go to the codec itself.
+class Base64Pieces {
+public:
+    // Decodes the next piece into out, which has room for n / 4 * 3 + 16
+    // bytes, or only validates it when out is null. Returns the number of
+    // bytes decoded.
+    size_t feed(const char *p, size_t n, unsigned char *out) {
+        if (state_ == kFailed || ended_) return 0;
+        if (const void *nul = std::memchr(p, '\0', n)) {
+            n = static_cast<size_t>(static_cast<const char *>(nul) - p);
+            ended_ = true;
+        }
+        out_ = out;
+        t_ = 0;
+        if (state_ != kGroups) {
+            tail(p, n);
+            return 0;
+        }
+        // A group begun in an earlier piece.
+        size_t i = 0;
+        while (carry_n_ > 0 && i < n) {
+            const char c = p[i++];
+            const unsigned char cls = class_of(c);
+            if (cls == kSpace) continue;
+            if (cls == kOther) {
+                if (c != '=') return fail();
+                pad();
+                tail(p + i, n - i);
+                return t_;
+            }
+            carry_[carry_n_++] = c;
+            if (carry_n_ == 4) decode_group();
+        }
+        if (i == n || state_ == kFailed) return t_;
+        // Whole groups up to the padding, if any; the last alphabet
+        // characters that do not fill a group wait for the next piece.
+        const void *eq = std::memchr(p + i, '=', n - i);
+        const size_t bulk_end = eq ? static_cast<size_t>(static_cast<const char *>(eq) - p) : n;
+        size_t cut = bulk_end;
+        for (size_t k = (bulk_end - i - count_space(p + i, bulk_end - i)) % 4; k > 0;)
+            if (class_of(p[--cut]) != kSpace) --k;
+        for (size_t j = cut; j < bulk_end; ++j) {
+            const unsigned char cls = class_of(p[j]);
+            if (cls == kOther) return fail();
+            if (cls == kAlpha) carry_[carry_n_++] = p[j];
+        }
+        if (cut > i) {
+            // Whole groups have no unused bits, so validating without an
+            // output buffer checks them all.
+            const int got = base64_decode_n(p + i, cut - i, out_ ? out_ + t_ : nullptr, (cut - i) / 4 * 3 + 1);
+            if (got < 0) return fail();
+            t_ += static_cast<size_t>(got);
+        }
+        if (eq) {
+            pad();
+            tail(p + bulk_end + 1, n - bulk_end - 1);
+        }
+        return t_;
+    }
+
+    // After the last piece: whether the whole text was valid base64.
+    bool finish() const { return state_ == kAfterPadding || (state_ == kGroups && carry_n_ == 0); }
+    bool failed() const { return state_ == kFailed; }
+
+private:
+    enum State { kGroups, kSecondPad, kAfterPadding, kFailed };
+
+    size_t fail() {
+        state_ = kFailed;
+        return 0;
+    }
+
+    // Decodes the four characters of carry_ (padding included) with the
+    // codec's own rules, the zero bits before padding among them (checked
+    // only with an output buffer, so one is always given).
+    void decode_group() {
+        const char group[5] = {carry_[0], carry_[1], carry_[2], carry_[3], '\0'};
+        unsigned char bytes[4];
+        carry_n_ = 0;
+        const int got = base64_decode(group, bytes, sizeof bytes);
+        if (got < 0) {
+            fail();
+            return;
+        }
+        if (out_) std::memcpy(out_ + t_, bytes, static_cast<size_t>(got));
+        t_ += static_cast<size_t>(got);
+    }
+
+    // The first '=', after carry_n_ alphabet characters of the last group.
+    void pad() {
+        if (carry_n_ < 2) {
+            fail();
+            return;
+        }
+        state_ = carry_n_ == 2 ? kSecondPad : kAfterPadding;
+        while (carry_n_ < 4) carry_[carry_n_++] = '=';
+        decode_group();
+    }
+
+    // What follows the first '=': white space, and the second '=' when the
+    // group needs it.
+    void tail(const char *p, size_t n) {
+        for (size_t i = 0; i < n && state_ != kFailed; ++i) {
+            if (class_of(p[i]) == kSpace) continue;
+            if (p[i] == '=' && state_ == kSecondPad)
+                state_ = kAfterPadding;
+            else
+                state_ = kFailed;
+        }
+    }
+
+    char carry_[4] = {};
+    size_t carry_n_ = 0;
+    State state_ = kGroups;
+    bool ended_ = false;
+    unsigned char *out_ = nullptr;  // where this piece's bytes go (none: validate only)
+    size_t t_ = 0;                  // bytes of this piece so far
+};
+
+// ---- the line -------------------------------------------------------------------
+
+// Collects the line in a buffer, folded as it goes, and writes the buffer to
+// the descriptor whenever it is full.
+class Sink {
+public:
+    Sink(int fd, size_t capacity)
+        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)) {}
+
+    // The next characters of the unfolded line.
+    void text(std::string_view t) {
+        while (!t.empty() && !failed_) {
+            const size_t room = capacity_ - used_;
+            size_t n = t.size();
+            if (folder_.room(n) > room) n = room / (ldif::kNextLines + 2) * ldif::kNextLines;
+            if (n == 0) {
+                flush();
+                continue;
+            }
+            used_ = static_cast<size_t>(folder_.put(t.substr(0, n), buffer_.get() + used_) - buffer_.get());
+            t.remove_prefix(n);
+        }
+    }
+
+    void end_line() {
+        if (used_ == capacity_) flush();
+        buffer_[used_++] = '\n';
+    }
+
+    void flush() {
+        if (failed_) return;
+        if (!write_full(fd_, buffer_.get(), used_)) {
+            failed_ = true;
+            error_ = errno;
+        }
+        used_ = 0;
+    }
+
+    bool failed() const { return failed_; }
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    size_t capacity_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
+    bool failed_ = false;
+    int error_ = 0;
+    ldif::Folder folder_;
+};
+
+// base64 text of bytes that arrive in pieces, handed to the sink.
+class Base64Writer {
+public:
+    explicit Base64Writer(Sink &sink) : sink_(sink), text_(std::make_unique_for_overwrite<char[]>(kEncodeBytes / 3 * 4 + 1)) {}
+
+    void feed(const unsigned char *p, size_t n) {
+        if (carry_n_ > 0) {
+            while (carry_n_ < 3 && n > 0) {
+                carry_[carry_n_++] = *p++;
+                --n;
+            }
+            if (carry_n_ < 3) return;
+            emit(carry_, 3);
+            carry_n_ = 0;
+        }
+        while (n >= 3) {
+            const size_t k = std::min(n / 3 * 3, kEncodeBytes);
+            emit(p, k);
+            p += k;
+            n -= k;
+        }
+        std::memcpy(carry_, p, n);
+        carry_n_ = n;
+    }
+
+    void finish() {
+        if (carry_n_ > 0) emit(carry_, carry_n_);
+    }
+
+private:
+    void emit(const unsigned char *p, size_t n) {
+        const int chars = base64_encode(p, n, text_.get(), kEncodeBytes / 3 * 4 + 1);
+        sink_.text({text_.get(), static_cast<size_t>(chars)});
+    }
+
+    Sink &sink_;
+    std::unique_ptr<char[]> text_;
+    unsigned char carry_[3] = {};
+    size_t carry_n_ = 0;
+};
+
+}  // namespace
+
+struct Stream::Impl {
+    std::string attr, path;
+    Source source = Source::kStdin;
+    bool decode = false, base64 = false;
+    Input input;
+    size_t value_len = 0;  // bytes of the value (decoded, with -b)
+    ldif::LineHead head;
+    size_t total = 0;  // characters of the line
+
+    void input_failed() const {
+        if (source == Source::kFile)
+            std::fprintf(stderr, "Could not read infile<%s>: %s\n", path.c_str(), std::strerror(errno));
+        else
+            std::fprintf(stderr, "Could not read standard input: %s\n", std::strerror(errno));
+    }
+
+    bool acquire(const Request &request) {
+        switch (request.source) {
+            case Source::kString: return input.take_string(request.string) == 0;
+            case Source::kFile: return input.take_file(request.path.c_str()) == 0;
+            case Source::kStdin: break;
+        }
+        return input.take_stdin() == 0;
+    }
+
+    std::unique_ptr<unsigned char[]> decode_buffer() const {
+        return decode ? std::make_unique_for_overwrite<unsigned char[]>(input.piece_size() / 4 * 3 + 16) : nullptr;
+    }
+
+    // The first pass: reads everything, validates the base64 text and makes
+    // the safe-string decision. Returns the exit status of a failure, or 0.
+    int analyse(bool &unsafe) {
+        ldif::SafeScan scan(false);
+        Base64Pieces decoder;
+        const auto decoded = decode_buffer();
+        value_len = 0;
+        const Pass pass = input.each_piece([&](char *p, size_t n) {
+            if (!decode) {
+                if (!base64) scan.feed({p, n});
+                return true;
+            }
+            // Once the value is known to go out in base64 its bytes are not
+            // needed here, only the text's validity.
+            const bool scanning = !base64 && !scan.base64();
+            const size_t got = decoder.feed(p, n, scanning ? decoded.get() : nullptr);
+            if (scanning) scan.feed({reinterpret_cast<const char *>(decoded.get()), got});
+            value_len += got;
+            // A file in place is still read to its end: a read error there
+            // is reported before any decoding error.
+            return !(decoder.failed() && input.fully_read());
+        });
+        if (pass == Pass::kReadFailed) {
+            input_failed();
+            return 1;
+        }
+        input.skip_to_end();
+        if (!decode) {
+            value_len = input.size();
+        } else if (!decoder.finish() || value_len == 0) {
+            std::fprintf(stderr, "Failed to base64-decode input(%d,%d)!\n", static_cast<int>(input.size()),
+                         decoder.finish() ? 0 : -1);
+            return 1;
+        }
+        unsafe = scan.base64();
+        return 0;
+    }
+
+    // Makes sure that writing to fd cannot change the input.
+    bool detach(int fd) {
+        if (!input.shares_file(fd) || input.spool_copy() == 0) return true;
+        input_failed();
+        return false;
+    }
+
+    // The second pass: the line itself.
+    Written write(int fd) {
+        if (!detach(fd)) return Written::kInputFailed;
+        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4 * (ldif::kNextLines + 2)));
+        sink.text(head.name);
+        sink.text(head.marker);
+        const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);
+        if (sink.failed()) return output_failed(sink);
+        if (!same) {
+            input_failed();
+            return Written::kInputFailed;
+        }
+        sink.end_line();
+        sink.flush();
+        return sink.failed() ? output_failed(sink) : Written::kOk;
+    }
+
+    static Written output_failed(const Sink &sink) {
+        errno = sink.error();
+        return Written::kOutputFailed;
+    }
+
+    // Whether the second pass saw the value of the first; errno tells when
+    // not: the read's error, or EIO for an input that changed in between.
+    static bool same_input(Pass pass, bool same) {
+        if (pass == Pass::kReadFailed) return false;
+        if (pass != Pass::kDone || !same) {
+            errno = EIO;
+            return false;
+        }
+        return true;
+    }
+
+    // The value's text: the bytes as they are, or their base64 form.
+    bool put_value(Sink &sink) {
+        Base64Writer encoder(sink);
+        Base64Pieces decoder;
+        const auto decoded = decode_buffer();
+        size_t seen = 0;
+        const auto put = [&](const char *p, size_t n) {
+            seen += n;
+            if (base64)
+                encoder.feed(reinterpret_cast<const unsigned char *>(p), n);
+            else
+                sink.text({p, n});
+            return !sink.failed();
+        };
+        const Pass pass = input.each_piece([&](char *p, size_t n) {
+            if (!decode) return put(p, n);
+            const size_t got = decoder.feed(p, n, decoded.get());
+            return !decoder.failed() && put(reinterpret_cast<const char *>(decoded.get()), got);
+        });
+        if (base64) encoder.finish();
+        return same_input(pass, (!decode || decoder.finish()) && seen == value_len);
+    }
+
+    // A base64 text that the first pass found valid is the base64 form of
+    // its own bytes, so the value's text is the input without its white
+    // space, up to a NUL: no decoding and encoding again.
+    bool put_base64_text(Sink &sink) {
+        const auto text = std::make_unique_for_overwrite<char[]>(input.piece_size());
+        size_t chars = 0;
+        bool ended = false;
+        const Pass pass = input.each_piece([&](char *p, size_t n) {
+            if (ended) return true;
+            if (const void *nul = std::memchr(p, '\0', n)) {
+                n = static_cast<size_t>(static_cast<const char *>(nul) - p);
+                ended = true;
+            }
+            const size_t k = strip_space(p, n, text.get());
+            chars += k;
+            sink.text({text.get(), k});
+            return !sink.failed();
+        });
+        return same_input(pass, chars == base64_encoded_size(value_len));
+    }
+};
+
+Stream::Stream() : impl_(std::make_unique<Impl>()) {}
+Stream::~Stream() = default;
+
+int Stream::prepare(const Request &request) {
+    Impl &s = *impl_;
+    s.attr = request.attr;
+    s.path = request.path;
+    s.source = request.source;
+    s.decode = request.decode;
+    s.base64 = request.base64;
+    if (!s.acquire(request)) {
+        s.input_failed();
+        return 1;
+    }
+    if (s.input.size() == 0) return 1;
+
+    bool unsafe = false;
+    if (s.decode || !s.base64 || !s.input.fully_read()) {
+        if (const int status = s.analyse(unsafe)) return status;
+    } else {
+        s.value_len = s.input.size();
+    }
+
+    if (ldif::name_refused(s.attr)) {
+        std::fputs("Failed to write ldif buffer\n", stderr);
+        return 1;
+    }
+    s.base64 = s.base64 || unsafe;
+    s.head = ldif::line_head(s.attr, s.base64, s.base64 ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO);
+    const size_t text = s.base64 ? base64_encoded_size(s.value_len) : s.value_len;
+    s.total = ldif::folded_length(s.head.name.size() + s.head.marker.size() + text);
+    if (s.total > INT_MAX) {
+        std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
+        std::fputs("Failed to write ldif buffer\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
+size_t Stream::size() const { return impl_->total; }
+
+bool Stream::detach(int fd) { return impl_->detach(fd); }
+
+Written Stream::write(int fd) { return impl_->write(fd); }
+
+}  // namespace kestrin::tool

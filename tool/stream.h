@@ -1,0 +1,73 @@
+/*
+ * stream - the tool's run from its input to the LDIF line, in bounded memory
+ * whatever the size of the value.
+ *
+ * A run has two steps. prepare() reads the whole input and makes every check
+ * that can fail (the input read to its end, the 2 GiB limit, base64 validity
+ * with decoding, the attribute name, the size of the line) and writes the
+ * message of the first that fails. Only then does write() produce the line,
+ * reading the input once more. Nothing is written unless prepare() succeeded.
+ *
+ * The input is kept as input.h describes (a file in place, a short stream in
+ * memory, a long one spooled) and read in pieces at each step; a file that
+ * changes between the steps is an error ("Input/output error"), never a
+ * different value.
+ *
+ * The line is the one ldif_write_attr writes for the whole value: the writer's
+ * own name check, safe-string decision and folding do the work.
+ */
+#ifndef KESTRIN_TOOL_STREAM_H
+#define KESTRIN_TOOL_STREAM_H
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kestrin::tool {
+
+enum class Source { kString, kFile, kStdin };
+
+struct Request {
+    std::string attr;
+    bool decode = false;  // the input is base64 text to decode first
+    bool base64 = false;  // write the value in base64 whatever it holds
+    Source source = Source::kStdin;
+    std::string string;  // the value, for kString
+    std::string path;    // the file, for kFile
+};
+
+enum class Written { kOk, kInputFailed, kOutputFailed };
+
+class Stream {
+public:
+    Stream();
+    ~Stream();
+    Stream(const Stream &) = delete;
+    Stream &operator=(const Stream &) = delete;
+
+    // Reads and checks. 0 when the line can be written; otherwise the exit
+    // status, after the message of the failed check (none for empty input).
+    int prepare(const Request &request);
+
+    // Characters of the line that write() produces (after prepare()).
+    size_t size() const;
+
+    // Makes sure that writing to fd cannot change the input: when fd is the
+    // very file the input is read from, the input is first copied to a
+    // temporary file (as a long stream is). Call it before truncating such
+    // a file; write() calls it too. false after the message of a failure.
+    bool detach(int fd);
+
+    // Writes the line to fd. kInputFailed: the input changed since prepare()
+    // or could not be kept apart from fd (its message has been written);
+    // kOutputFailed: a write failed, errno tells why.
+    Written write(int fd);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrin::tool
+
+#endif
