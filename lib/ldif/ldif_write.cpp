@@ -87,7 +87,7 @@ size_t Folder::room(size_t n) const {
 char *Folder::put(std::string_view text, char *out) {
     // The rest of the current physical line.
     const size_t first = std::min(text.size(), next_fold_ - column_);
-    std::memcpy(out, text.data(), first);
+    if (first > 0) std::memcpy(out, text.data(), first);  // an absent value has no data at all
     out += first;
     column_ += first;
     text.remove_prefix(first);
