@@ -1,6 +1,7 @@
-// Reading a stream one physical line at a time, of any length: the one line
-// reader behind csv_read_record, stream_read_words and ldif_read_entry; and
-// the rules by which the readers take line ends off their lines.
+// Reading a stream one physical line at a time, of any length: the line
+// reader behind csv_read_record and stream_read_words, the appender that
+// ldif_read_entry reads straight into its result with; and the rules by
+// which the readers take line ends off their lines.
 #pragma once
 
 #include <cstdio>
@@ -25,14 +26,6 @@ public:
         if (got <= 0) return false;
         raw = std::string_view(data_, static_cast<size_t>(got));
         return true;
-    }
-
-    // Lets the buffer go when it has grown past room bytes.
-    void release_if_larger(size_t room) {
-        if (room_ <= room) return;
-        std::free(data_);
-        data_ = nullptr;
-        room_ = 0;
     }
 
 private:
