@@ -69,13 +69,7 @@ public:
         const auto room = static_cast<size_t>(e.end - e.begin) + 1;
         data_ = static_cast<char *>(mem::allocate(room));
         if (!data_) return false;
-        for (const char *p = e.begin; p < e.end;) {
-            const auto *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(e.end - p)));
-            const char *stop = lf ? lf : e.end;
-            std::memcpy(data_ + size_, p, static_cast<size_t>(stop - p));
-            size_ += static_cast<size_t>(stop - p);
-            p = lf ? lf + 2 : e.end;
-        }
+        size_ = copy_unfolded(e, data_);
         return true;
     }
     std::string_view view() const { return {data_, size_}; }

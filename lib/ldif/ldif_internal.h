@@ -20,6 +20,10 @@ struct Extent {
 };
 Extent logical_line(const char *cursor);
 
+// Copies the logical line e to dst without its folds (each LF and the space
+// after it); dst has room for e.end - e.begin bytes. Returns the length.
+size_t copy_unfolded(const Extent &e, char *dst);
+
 // Whether [begin, end) holds nothing but CRs. Every reader leaves CRs out,
 // so such a line is a blank line: it ends an entry and is never continued.
 inline bool only_crs(const char *begin, const char *end) {

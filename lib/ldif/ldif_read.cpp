@@ -24,14 +24,8 @@ constexpr std::string_view kFileScheme = "file://";
 
 // The logical line without its folds (each LF and the blank after it).
 void join_folds(const Extent &e, std::string &out) {
-    out.clear();
-    out.reserve(static_cast<size_t>(e.end - e.begin));  // one allocation, even for a long folded value
-    for (const char *p = e.begin; p < e.end;) {
-        const auto *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(e.end - p)));
-        const char *stop = lf ? lf : e.end;
-        out.append(p, static_cast<size_t>(stop - p));
-        p = lf ? lf + 2 : e.end;
-    }
+    out.resize(static_cast<size_t>(e.end - e.begin));  // one allocation, even for a long folded value
+    out.resize(copy_unfolded(e, out.data()));
 }
 
 // Whether file references are followed; process-wide, so any thread may flip it.
@@ -87,6 +81,18 @@ bool is_canonical_base64(std::string_view text) {
 }
 
 }  // namespace
+
+size_t copy_unfolded(const Extent &e, char *dst) {
+    char *out = dst;
+    for (const char *p = e.begin; p < e.end;) {
+        const auto *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(e.end - p)));
+        const char *stop = lf ? lf : e.end;
+        std::memcpy(out, p, static_cast<size_t>(stop - p));
+        out += stop - p;
+        p = lf ? lf + 2 : e.end;
+    }
+    return static_cast<size_t>(out - dst);
+}
 
 Extent logical_line(const char *cursor) {
     Extent e{cursor, cursor, cursor, false};
