@@ -53,6 +53,9 @@ struct Workspace {
     // records stores that very text, so decoding and encoding it again
     // would only give it back.
     bool keep_base64 = false;
+    // Whether the text may hold a CR; false lets a walk over a text known
+    // to hold none skip looking for CRs line by line.
+    bool may_hold_cr = true;
 };
 
 enum class Parsed { kLine, kEnd, kFailed };

@@ -2,11 +2,16 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "util/guard_internal.h"
 #include "codec/base64.h"
@@ -63,6 +68,30 @@ constexpr auto kSextet = [] {
     return t;
 }();
 
+// Whether c is one of the 64 characters of the alphabet; branch-free, so
+// that a loop over a block of bytes vectorises.
+constexpr unsigned char not_in_alphabet(unsigned char c) {
+    const bool letter = static_cast<unsigned char>((c | 0x20) - 'a') < 26;
+    const bool digit = static_cast<unsigned char>(c - '0') < 10;
+    return static_cast<unsigned char>(!(letter | digit | (c == '+') | (c == '/')));
+}
+
+// Whether all n bytes are alphabet characters: whole blocks of 32 (a loop of
+// fixed length, which the compiler turns into vector code), then the rest.
+// A photo's base64 text is megabytes long.
+bool all_in_alphabet(const unsigned char *p, size_t n) {
+    constexpr size_t kBlock = 32;
+    size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        unsigned char bad = 0;
+        for (size_t j = 0; j < kBlock; ++j) bad |= not_in_alphabet(p[i + j]);
+        if (bad) return false;
+    }
+    unsigned char bad = 0;
+    for (; i < n; ++i) bad |= not_in_alphabet(p[i]);
+    return bad == 0;
+}
+
 // Whether text is the base64 encoding of some bytes exactly as the encoder
 // writes it: whole groups, no whitespace, the padding the length calls for
 // and zero bits under it. Such a text decodes, and encoding what it decodes
@@ -72,12 +101,18 @@ bool is_canonical_base64(std::string_view text) {
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     const size_t n = text.size();
     const size_t pads = p[n - 1] != '=' ? 0 : p[n - 2] != '=' ? 1 : 2;
-    int bad = 0;
-    for (size_t i = 0; i < n - pads; ++i) bad |= kSextet[p[i]];
-    if (bad < 0) return false;
+    if (!all_in_alphabet(p, n - pads)) return false;
     if (pads == 1) return (kSextet[p[n - 2]] & 0x3) == 0;
     if (pads == 2) return (kSextet[p[n - 3]] & 0xF) == 0;
     return true;
+}
+
+// Whether a name carries the ";binary" option. Most names hold no ';' at all,
+// and they are short: a plain loop finds that sooner than a search call.
+bool has_binary_option(std::string_view name) {
+    for (const char c : name)
+        if (c == ';') return name.find(";binary") != std::string_view::npos;
+    return false;
 }
 
 }  // namespace
@@ -136,7 +171,7 @@ Parsed parse_line(const char *cursor, Workspace &ws, Line &out, const char **nex
 
 Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
     return guarded(Parsed::kFailed, [&] {
-        line = line::without_any_cr(line, ws.line);
+        if (ws.may_hold_cr) line = line::without_any_cr(line, ws.line);
         out = Line{};
         if (line.empty()) return Parsed::kLine;
         if (line.front() == '#') {
@@ -157,7 +192,7 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         } else if (pos < line.size() && line[pos] == '<') {
             form = kFile;
             ++pos;
-        } else if (out.name.find(";binary") != std::string_view::npos) {
+        } else if (has_binary_option(out.name)) {
             form = kFile;
         }
         if (pos < line.size()) ++pos;  // the blank after the marker, whatever it is
@@ -235,7 +270,7 @@ public:
     bool append(const char *bytes, size_t n) {
         const size_t want = size_ + n + 2;  // room for a LF and the final NUL
         if (want > room_ && !grow(want)) return false;
-        std::memcpy(data_ + size_, bytes, n);
+        if (n != 0) std::memcpy(data_ + size_, bytes, n);  // bytes may be null then
         size_ += n;
         return true;
     }
@@ -257,7 +292,9 @@ public:
 
 private:
     bool grow(size_t want) {
-        const size_t room = std::max({want, room_ * 2, size_t{1024}});
+        // Powers of two, so that the blocks of entry after entry fit the
+        // same free space of the heap.
+        const size_t room = std::bit_ceil(std::max({want, room_ * 2, size_t{1024}}));
         char *p = static_cast<char *>(mem::reallocate(data_, room));
         if (!p) return false;
         data_ = p;
@@ -268,33 +305,117 @@ private:
     size_t size_ = 0, room_ = 0;
 };
 
+// How a line of the entry is taken: kept, skipped (before the first dn:
+// line), or the blank line that ends the entry (or is passed over before it).
+enum class Take { kKeep, kSkip, kBlank };
+
+Take classify(std::string_view line, bool &started) {
+    if (ldif::only_crs(line.data(), line.data() + line.size())) return Take::kBlank;
+    if (!started && !is_dn_line(line)) return Take::kSkip;
+    started = true;
+    return Take::kKeep;
+}
+
+enum class Ended { kNo, kEntry, kNoMemory };
+
+// Where the first two LFs in a row are in [p, p + n): the index of the first
+// of them, or n when there are none. In text without CRs that is where a
+// blank line begins (after the first LF).
+size_t find_lf_pair(const char *p, size_t n) {
+    size_t i = 0;
+#ifdef __SSE2__
+    // 16 bytes at a time: bit k of `lfs` is set when p[i + k] is a LF.
+    const __m128i lf = _mm_set1_epi8('\n');
+    unsigned before = 0;  // 1 when the byte before the block is a LF
+    for (; i + 16 <= n; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)));
+        const unsigned seconds = lfs & ((lfs << 1) | before);  // LFs right after a LF
+        if (seconds) return i + static_cast<size_t>(std::countr_zero(seconds)) - 1;
+        before = lfs >> 15;
+    }
+#endif
+    for (; i < n; ++i)
+        if (p[i] == '\n' && i > 0 && p[i - 1] == '\n') return i - 1;
+    return n;
+}
+
+// Takes the whole lines that sit in the stream's buffer, copying runs of
+// kept lines in one piece; stops at the blank line that ends the entry
+// (consumed) or before a line that is not wholly there yet.
+Ended take_buffered_lines(FILE *stream, EntryText &text, bool &started) {
+    const std::string_view buf = line::buffered(stream);
+    if (buf.empty()) return Ended::kNo;  // nothing read ahead (yet)
+    size_t pos = 0, run = 0;  // run: where the bytes not yet copied start
+    Ended ended = Ended::kNo;
+    enum { kUnknown, kNone, kSome } crs = kUnknown;  // CRs in the buffer from where the entry started
+    while (pos < buf.size()) {
+        if (started && crs == kUnknown) crs = std::memchr(buf.data() + pos, '\r', buf.size() - pos) ? kSome : kNone;
+        if (crs == kNone) {
+            // Without CRs, every line is kept up to the first empty line.
+            const size_t blank =
+                buf[pos] == '\n' ? pos : pos + find_lf_pair(buf.data() + pos, buf.size() - pos) + 1;
+            if (blank < buf.size()) {
+                if (!text.append(buf.data() + run, blank - run)) return Ended::kNoMemory;
+                pos = run = blank + 1;
+                ended = Ended::kEntry;
+                break;
+            }
+            const auto *last = static_cast<const char *>(memrchr(buf.data() + pos, '\n', buf.size() - pos));
+            if (last) pos = static_cast<size_t>(last - buf.data()) + 1;
+            break;
+        }
+        const auto *lf = static_cast<const char *>(std::memchr(buf.data() + pos, '\n', buf.size() - pos));
+        if (!lf) break;
+        const auto next = static_cast<size_t>(lf - buf.data()) + 1;
+        const std::string_view line = line::without_lf_then_cr(buf.substr(pos, next - pos));
+        const Take take = classify(line, started);
+        if (take != Take::kKeep || line.size() + 1 != next - pos) {
+            // The run ends before this line; a kept line that had a CR is
+            // copied without it.
+            const size_t upto = take == Take::kKeep ? pos + line.size() : pos;
+            if (!text.append(buf.data() + run, upto - run)) return Ended::kNoMemory;
+            if (take == Take::kKeep) text.end_line(text.size());
+            run = next;
+        }
+        pos = next;
+        if (take == Take::kBlank) {
+            ended = Ended::kEntry;
+            break;
+        }
+    }
+    if (!text.append(buf.data() + run, pos - run)) return Ended::kNoMemory;
+    line::consume(stream, pos);
+    return ended;
+}
+
 char *read_entry(FILE *stream) {
     if (!stream || std::feof(stream)) return nullptr;
     const line::StreamLock lock(stream);
     EntryText text;
     bool started = false;
-    // Each line is read onto the end of the text, then kept (without its
-    // line end, and with one LF) or cut off again. The end of the stream (or
-    // a read error) inside an entry delivers the lines gathered as the last
-    // entry.
+    // Whole lines in the stream's buffer are taken in runs; a line that is
+    // not wholly there is read onto the end of the text, then kept (without
+    // its line end, and with one LF) or cut off again. The end of the stream
+    // (or a read error) inside an entry delivers the lines gathered as the
+    // last entry.
     for (;;) {
+        const Ended ended = take_buffered_lines(stream, text, started);
+        if (ended == Ended::kNoMemory) return nullptr;
+        if (ended == Ended::kEntry) break;
         const size_t start = text.size();
         const line::Appended got =
             line::append_line(stream, [&text](const char *bytes, size_t n) { return text.append(bytes, n); });
         if (got == line::Appended::kNoMemory) return nullptr;
         if (got == line::Appended::kEnd) break;
         const std::string_view line = line::without_lf_then_cr(text.from(start));
-        if (ldif::only_crs(line.data(), line.data() + line.size())) {  // a blank line
-            text.cut(start);
-            if (started) break;
-            return nullptr;  // a blank line before any dn: line (consumed)
-        }
-        if (!started && !is_dn_line(line)) {
-            text.cut(start);
+        const Take take = classify(line, started);
+        if (take == Take::kKeep) {
+            text.end_line(start + line.size());
             continue;
         }
-        started = true;
-        text.end_line(start + line.size());
+        text.cut(start);
+        if (take == Take::kBlank) break;
     }
     return started ? text.release() : nullptr;
 }

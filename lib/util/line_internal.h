@@ -45,6 +45,28 @@ private:
     FILE *stream_;
 };
 
+// The bytes the stream has read ahead and not yet handed out, and taking n
+// of them: under glibc a reader may look at whole lines in the stream's own
+// buffer and copy them in runs. Elsewhere nothing is seen as buffered, and
+// readers go line by line through append_line. The caller holds the lock.
+inline std::string_view buffered(FILE *stream) {
+#ifdef __GLIBC__
+    const char *at = stream->_IO_read_ptr;
+    return {at, static_cast<size_t>(stream->_IO_read_end - at)};
+#else
+    (void)stream;
+    return {};
+#endif
+}
+inline void consume(FILE *stream, size_t n) {
+#ifdef __GLIBC__
+    stream->_IO_read_ptr += n;
+#else
+    (void)stream;
+    (void)n;
+#endif
+}
+
 // Appends the next physical line of stream, with its LF if it has one, by
 // calls to append(const char *, size_t) (false: memory ran out). The caller
 // holds the stream's StreamLock. Under glibc the line is copied straight out

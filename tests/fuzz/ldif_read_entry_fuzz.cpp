@@ -35,14 +35,14 @@ std::vector<std::string> ref_entries(std::string_view bytes) {
     return out;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    setup();
-    std::string bytes = as_text(data, size);
-    FILE *stream = memory_stream(bytes);
-    if (!stream) return 0;
+// The entries of the stream read with a stream buffer of `buffer` bytes (0:
+// the stream's own), checking that the reader keeps ending.
+std::vector<std::string> read_all(std::string &bytes, size_t buffer) {
     std::vector<std::string> got;
+    FILE *stream = memory_stream(bytes);
+    if (!stream) return got;
+    std::vector<char> storage(buffer + 1);
+    if (buffer != 0) setvbuf(stream, storage.data(), _IOFBF, buffer);
     for (size_t calls = 0; !std::feof(stream); ++calls) {
         FUZZ_CHECK(calls <= bytes.size() + 1);
         char *entry = ldif_read_entry(stream);
@@ -52,7 +52,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     FUZZ_CHECK(ldif_read_entry(stream) == nullptr);
     std::fclose(stream);
-    FUZZ_CHECK(got == ref_entries(bytes));
+    return got;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    setup();
+    std::string bytes = as_text(data, size);
+    const std::vector<std::string> want = ref_entries(bytes);
+    FUZZ_CHECK(read_all(bytes, 0) == want);
+    // A small buffer, picked by the length, puts its ends at other places:
+    // inside lines, between a CR and its LF, between the LFs of a blank line.
+    constexpr size_t kSmall[] = {1, 2, 3, 7, 16, 17, 33};
+    FUZZ_CHECK(read_all(bytes, kSmall[size % std::size(kSmall)]) == want);
     FUZZ_CHECK(ldif_read_entry(nullptr) == nullptr);
     return 0;
 }

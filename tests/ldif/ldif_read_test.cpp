@@ -280,6 +280,70 @@ TEST_F(ReadEntry, SharesTheStreamWithOtherReaders) {
     EXPECT_EQ(std::fgetc(stream), EOF);
 }
 
+// The entries of a text read with a stream buffer of `buffer` bytes (0: the
+// stream's own), a "(null)" for each call that gave none.
+std::vector<std::string> entries_through_buffer(const std::string &text, size_t buffer) {
+    std::string bytes = text;
+    FILE *f = fmemopen(bytes.data(), bytes.size(), "r");
+    if (!f) return {"fmemopen failed"};
+    std::vector<char> storage(buffer + 1);
+    if (buffer != 0) setvbuf(f, storage.data(), _IOFBF, buffer);
+    std::vector<std::string> got;
+    while (!std::feof(f)) {
+        char *entry = ldif_read_entry(f);
+        got.push_back(entry ? entry : "(null)");
+        std::free(entry);
+    }
+    std::fclose(f);
+    return got;
+}
+
+// Lines are taken in runs from the stream's buffer where they sit whole;
+// every boundary of the buffer, inside a line, its CR LF or a blank line,
+// gives the same entries.
+class ReadEntryBuffer : public testing::TestWithParam<size_t> {};
+
+TEST_P(ReadEntryBuffer, EntriesDoNotDependOnWhereTheBufferEnds) {
+    const std::string photo(5000, 'P');
+    const std::string text = "version: 1\n\ndn: a\r\ncn: ab\r\n cd\r\n\ndn: b\nsn: c\n\n\n\r\r\n"
+                             "dn: c\nx: " + photo + "\n \n\nskipped: 1\ndn: d\nd: e\r\r\n\r\n"
+                             "dn: e\nf: g\n\ndn: f\n\n\n\ndn: g\nh: i\r";
+    const std::vector<std::string> want = {
+        "(null)", "dn: a\ncn: ab\n cd\n", "dn: b\nsn: c\n", "(null)", "(null)",
+        "dn: c\nx: " + photo + "\n \n", "dn: d\nd: e\r\n", "dn: e\nf: g\n", "dn: f\n",
+        "(null)", "(null)", "dn: g\nh: i\n"};
+    EXPECT_EQ(entries_through_buffer(text, GetParam()), want);
+}
+
+// Texts of LFs, CRs, blanks and dn: lines in every mix: a buffer of one
+// byte (never a whole line in it) and the stream's own buffer agree.
+TEST_P(ReadEntryBuffer, AgreesWithAOneByteBufferOnMixedTexts) {
+    const char *pieces[] = {"\n", "\n", "\r", "dn: ", "a", " ", ":", "x\n", "\r\n", "dn: b\n"};
+    unsigned seed = 7;
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const int n = 1 + static_cast<int>(seed % 60);
+        for (int i = 0; i < n; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            text += pieces[(seed >> 16) % 10];
+        }
+        ASSERT_EQ(entries_through_buffer(text, GetParam()), entries_through_buffer(text, 1)) << testing::PrintToString(text);
+    }
+}
+
+// The blank line that ends an entry, at every place within the blocks the
+// reader scans the buffer in.
+TEST(ReadEntryBlank, IsFoundWhereverItFalls) {
+    for (size_t n = 0; n < 70; ++n) {
+        const std::string value(n, 'x');
+        const std::string next = "dn: c\nd: " + std::string(40, 'y') + "\n";
+        const std::vector<std::string> want = {"dn: a\nb: " + value + "\n", next};
+        ASSERT_EQ(entries_through_buffer("dn: a\nb: " + value + "\n\n" + next, 0), want) << n;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ReadEntryBuffer, testing::Values(0, 2, 3, 5, 16, 17, 64, 100));
+
 TEST_F(ReadEntry, BlankLineBeforeDn) {
     open("\n\ndn: a\n");
     EXPECT_EQ(next(), "(null)");
