@@ -50,54 +50,6 @@ inline bool replaying = false;
         if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond);    \
     } while (0)
 
-// ---- checks of known faults -------------------------------------------------
-// A property that fails today because of a known fault is checked only when
-// its name is switched on. KESTRIN_FUZZ_KNOWN_FAULTS (set by the build) names
-// the faults still open; every other check is on. The environment variable
-// KESTRIN_FUZZ_CHECKS ("all", or names separated by commas) switches on more,
-// e.g. to confirm that a regression input still reproduces its fault.
-enum class Fault {
-    kHashName,        // hash-name: a name beginning with '#' is written and reads back as a comment
-    kEmptyNameWalk,   // empty-name-walk: entry queries stop at a line with an empty name
-    kFoldAfterBlank,  // fold-after-blank: a blank line followed by " x" is read as one folded line
-    kEmptyBase64,     // empty-base64: "name:: " (the empty value) fails to parse
-    kNulInFile,       // nul-in-file: the file loaders go on after a NUL byte in a big file
-    kEmptyRecordInSet // empty-record-in-set: appending a record without entries stores a null
-};
-
-#ifndef KESTRIN_FUZZ_KNOWN_FAULTS
-#define KESTRIN_FUZZ_KNOWN_FAULTS ""
-#endif
-
-inline const char *fault_name(Fault f) {
-    switch (f) {
-        case Fault::kHashName: return "hash-name";
-        case Fault::kEmptyNameWalk: return "empty-name-walk";
-        case Fault::kFoldAfterBlank: return "fold-after-blank";
-        case Fault::kEmptyBase64: return "empty-base64";
-        case Fault::kNulInFile: return "nul-in-file";
-        case Fault::kEmptyRecordInSet: return "empty-record-in-set";
-    }
-    return "";
-}
-
-inline bool list_has(std::string_view list, std::string_view name) {
-    while (!list.empty()) {
-        const size_t cut = list.find_first_of(",;");
-        const std::string_view item = list.substr(0, cut);
-        if (item == name || item == "all") return true;
-        if (cut == std::string_view::npos) break;
-        list.remove_prefix(cut + 1);
-    }
-    return false;
-}
-
-inline bool check(Fault f) {
-    const char *extra = std::getenv("KESTRIN_FUZZ_CHECKS");
-    if (extra && list_has(extra, fault_name(f))) return true;
-    return !list_has(KESTRIN_FUZZ_KNOWN_FAULTS, fault_name(f));
-}
-
 // ---- codec kernels ----------------------------------------------------------
 // Every base64 kernel this CPU can run, with its name. This is the only
 // place that knows how a kernel is chosen explicitly.
@@ -115,33 +67,13 @@ inline std::vector<Base64Kernel> base64_kernels() {
 }
 
 // ---- LDIF file references -----------------------------------------------------
-// While fuzzing, no file named by a reference may be opened. With the
-// library's switch the references are turned off once; without it, a text
-// that could hold a reference (":<", or ";binary" in a name, also across
-// folds and carriage returns) is not handed to a parser that would follow it.
-#if KESTRIN_FUZZ_HAVE_FILE_REFERENCE_SWITCH
-inline constexpr bool kReferencesOff = true;
-inline void turn_off_file_references() { ldif_set_file_references(0); }
-#else
-inline constexpr bool kReferencesOff = false;
-inline void turn_off_file_references() {}
-#endif
-
-inline bool may_reference_files(std::string_view text) {
-    if (kReferencesOff) return false;
-    std::string squeezed;  // folds and CRs only ever take out these bytes
-    for (char c : text)
-        if (c != '\n' && c != '\r' && c != ' ') squeezed += c;
-    return squeezed.find(":<") != std::string::npos || squeezed.find(";binary") != std::string::npos;
-}
-
 // ---- set-up ---------------------------------------------------------------------
 
 inline void setup() {
     static const bool done = [] {
         setenv("TZ", "UTC", 1);
         tzset();
-        turn_off_file_references();
+        ldif_set_file_references(0);  // no file named by a reference is ever opened
         return true;
     }();
     (void)done;
@@ -305,7 +237,7 @@ inline RefLine ref_logical_line(std::string_view text, size_t pos) {
         r.joined.append(text.substr(pos, lf - pos));
         const bool blank_first = first && only_crs(text.substr(pos, lf - pos));
         first = false;
-        if (lf + 1 < text.size() && text[lf + 1] == ' ' && !(blank_first && check(Fault::kFoldAfterBlank))) {
+        if (lf + 1 < text.size() && text[lf + 1] == ' ' && !blank_first) {
             pos = lf + 2;
             continue;
         }
@@ -358,7 +290,7 @@ inline RefParsed ref_parse_joined(std::string line) {
     } else {
         const RefDecoded d = ref_b64_decode(text);
         const bool empty_text = text.empty();
-        if (empty_text && check(Fault::kEmptyBase64)) return r;  // the empty value
+        if (empty_text) return r;  // the empty value
         if (!d.ok || !d.zero_bits || d.bytes.empty()) r.ok = false;
         r.value = d.bytes;
     }
@@ -468,7 +400,7 @@ inline std::string ref_fold(std::string_view unfolded) {
 
 inline bool ref_name_refused(std::string_view name) {
     if (name[0] == ' ' || name.find_first_of("\n\r:") != std::string_view::npos) return true;
-    return name[0] == '#' && check(Fault::kHashName);
+    return name[0] == '#';
 }
 
 // The line ldif_write_attr appends, or nullopt when it refuses the name.
@@ -555,7 +487,6 @@ inline std::optional<Pairs> ref_round_trip(const Pairs &pairs) {
     auto take = [&](const std::string &k, const std::string &v, bool high_ok) {
         if (k.empty() || k[0] == ' ' || k.find_first_of("\n\r:") != std::string::npos) return;  // not written
         if (k[0] == '#') {
-            if (!check(Fault::kHashName)) ok = false;
             return;  // refused
         }
         const size_t semi = k.find(';');
@@ -576,7 +507,6 @@ inline std::optional<Pairs> ref_round_trip(const Pairs &pairs) {
             return;
         }
         if (v.empty()) {
-            if (!check(Fault::kEmptyBase64)) ok = false;
             return;  // the empty value: no pair
         }
         out.emplace_back(k, v);
@@ -590,8 +520,8 @@ inline std::optional<Pairs> ref_round_trip(const Pairs &pairs) {
     return out;
 }
 
-// Reference entry queries: the lines up to the first blank one (or, while
-// the empty-name-walk fault is open, up to the first empty name).
+// Reference entry queries: the lines up to the first blank one, passing
+// over lines with an empty name.
 struct RefQueryLine {
     std::string name, value;
 };
@@ -606,7 +536,7 @@ inline std::optional<std::vector<RefQueryLine>> ref_query_lines(std::string_view
     while (pos < text.size()) {
         const RefLine l = ref_logical_line(text, pos);
         pos = l.next;
-        if (check(Fault::kEmptyBase64) && blank_base64(l.joined)) {
+        if (blank_base64(l.joined)) {
             unsure = true;
             break;
         }
@@ -619,10 +549,7 @@ inline std::optional<std::vector<RefQueryLine>> ref_query_lines(std::string_view
         std::string bare = l.joined;
         std::erase(bare, '\r');
         if (bare.empty()) break;  // the blank line
-        if (p.name.empty()) {
-            if (check(Fault::kEmptyNameWalk)) continue;
-            break;
-        }
+        if (p.name.empty()) continue;
         out.push_back({p.name, p.value});
     }
     return out;
@@ -635,7 +562,6 @@ namespace fuzz {
 // Whether any logical line is a base64 form holding only whitespace (its
 // reading is left open once the empty value reads).
 inline bool has_blank_base64(std::string_view text) {
-    if (!check(Fault::kEmptyBase64)) return false;
     for (size_t pos = 0; pos < text.size();) {
         const RefLine l = ref_logical_line(text, pos);
         if (blank_base64(l.joined)) return true;

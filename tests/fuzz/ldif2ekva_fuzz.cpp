@@ -9,7 +9,7 @@ namespace {
 
 void check_convert(const std::string &input) {
     const std::string_view text = until_nul(input);
-    if (may_reference_files(text) || has_blank_base64(text)) return;
+    if (has_blank_base64(text)) return;
     ekva_pair **record = ldif2ekva(input.c_str(), static_cast<int>(text.size()));
     const auto want = ref_ldif2ekva(text);
     if (!want) {
@@ -26,7 +26,7 @@ void check_convert(const std::string &input) {
     const std::string again(back);
     std::free(back);
     ekva_free(record);
-    if (may_reference_files(again) || has_blank_base64(again)) return;
+    if (has_blank_base64(again)) return;
     ekva_pair **second = ldif2ekva(again.c_str(), 0);
     const auto want2 = ref_ldif2ekva(again);
     FUZZ_CHECK((second == nullptr) == !want2);
