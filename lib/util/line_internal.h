@@ -47,8 +47,9 @@ private:
 
 // The bytes the stream has read ahead and not yet handed out, and taking n
 // of them: under glibc a reader may look at whole lines in the stream's own
-// buffer and copy them in runs. Elsewhere nothing is seen as buffered, and
-// readers go line by line through append_line. The caller holds the lock.
+// buffer and copy them in runs; these two are the only places that touch
+// the buffer's pointers. Elsewhere nothing is seen as buffered, and readers
+// go line by line through append_line. The caller holds the lock.
 inline std::string_view buffered(FILE *stream) {
 #ifdef __GLIBC__
     const char *at = stream->_IO_read_ptr;
@@ -78,8 +79,8 @@ Appended append_line(FILE *stream, Append &&append) {
 #ifdef __GLIBC__
     bool any = false;
     for (;;) {
-        char *at = stream->_IO_read_ptr;
-        if (at >= stream->_IO_read_end) {
+        const std::string_view buf = buffered(stream);
+        if (buf.empty()) {
             // getc refills the buffer (or reports the end or an error).
             const int c = getc_unlocked(stream);
             if (c == EOF) return any ? Appended::kLine : Appended::kEnd;
@@ -89,11 +90,10 @@ Appended append_line(FILE *stream, Append &&append) {
             if (byte == '\n') return Appended::kLine;
             continue;
         }
-        const auto avail = static_cast<size_t>(stream->_IO_read_end - at);
-        const auto *lf = static_cast<const char *>(std::memchr(at, '\n', avail));
-        const size_t n = lf ? static_cast<size_t>(lf - at) + 1 : avail;
-        if (!append(static_cast<const char *>(at), n)) return Appended::kNoMemory;
-        stream->_IO_read_ptr = at + n;
+        const auto *lf = static_cast<const char *>(std::memchr(buf.data(), '\n', buf.size()));
+        const size_t n = lf ? static_cast<size_t>(lf - buf.data()) + 1 : buf.size();
+        if (!append(buf.data(), n)) return Appended::kNoMemory;
+        consume(stream, n);
         any = true;
         if (lf) return Appended::kLine;
     }
