@@ -107,14 +107,6 @@ bool is_canonical_base64(std::string_view text) {
     return true;
 }
 
-// Whether a name carries the ";binary" option. Most names hold no ';' at all,
-// and they are short: a plain loop finds that sooner than a search call.
-bool has_binary_option(std::string_view name) {
-    for (const char c : name)
-        if (c == ';') return name.find(";binary") != std::string_view::npos;
-    return false;
-}
-
 }  // namespace
 
 size_t copy_unfolded(const Extent &e, char *dst) {
@@ -192,7 +184,7 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         } else if (pos < line.size() && line[pos] == '<') {
             form = kFile;
             ++pos;
-        } else if (has_binary_option(out.name)) {
+        } else if (out.name.find(";binary") != std::string_view::npos) {
             form = kFile;
         }
         if (pos < line.size()) ++pos;  // the blank after the marker, whatever it is
