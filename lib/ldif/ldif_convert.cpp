@@ -140,7 +140,7 @@ bool plain_line(const char *&cursor, std::string_view &name, std::string_view &v
     const char *lf = std::strchr(v, '\n');
     const char *end = lf ? lf : v + std::strlen(v);
     if (lf && lf[1] == ' ') return false;  // folded
-    if (v < end) ++v;                      // the blank after the colon, whatever it is
+    while (v < end && *v == ' ') ++v;      // the fill after the colon
     name = {cursor, static_cast<size_t>(colon - cursor)};
     value = {v, static_cast<size_t>(end - v)};
     cursor = lf ? lf + 1 : end;
@@ -423,6 +423,12 @@ char *to_ldif(ekva_pair **record) {
         // The dn has been written first; no variant of its key is written again.
         if (dn && (*p)->key && strcasecmp((*p)->key, "dn") == 0) continue;
         if (!(*p)->value || !(*p)->key) continue;
+        // The separator of a modify record's changes reads back as the pair
+        // "-" with an empty value; it is written as the lone "-" again.
+        if (std::strcmp((*p)->key, "-") == 0 && !*(*p)->value) {
+            text += "-\n";
+            continue;
+        }
         write((*p)->key, (*p)->value, LDIF_ENC_AUTO);
     }
     return mem::duplicate(text);

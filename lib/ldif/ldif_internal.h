@@ -33,6 +33,14 @@ inline bool only_crs(const char *begin, const char *end) {
 }
 inline bool is_blank(const Extent &e) { return !e.has_folds && only_crs(e.begin, e.end); }
 
+// Where the value text begins after the marker at pos: the fill (any number
+// of spaces, none included) is skipped, and nothing else is; a tab is a
+// value character.
+inline size_t skip_fill(std::string_view line, size_t pos) {
+    while (pos < line.size() && line[pos] == ' ') ++pos;
+    return pos;
+}
+
 struct Line {
     std::string_view name;
     std::string_view value;  // text of a plain line, else bytes (may hold NULs)

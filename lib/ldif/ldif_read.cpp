@@ -187,7 +187,7 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         } else if (out.name.find(";binary") != std::string_view::npos) {
             form = kFile;
         }
-        if (pos < line.size()) ++pos;  // the blank after the marker, whatever it is
+        pos = skip_fill(line, pos);
         const std::string_view text = line.substr(pos);
         out.binary = form != kPlain;
         if (form == kPlain) {
@@ -211,7 +211,11 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
     });
 }
 
-bool is_dn_line(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
+bool is_dn_line(std::string_view line) {
+    // "dn:" in any letter case, with or without a value: an empty dn names
+    // the root DSE.
+    return line.size() >= 3 && (line[0] | 0x20) == 'd' && (line[1] | 0x20) == 'n' && line[2] == ':';
+}
 
 std::string_view entry_line(const Extent &e, std::string &scratch) {
     std::string_view line(e.begin, static_cast<size_t>(e.end - e.begin));

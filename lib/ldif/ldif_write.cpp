@@ -73,10 +73,28 @@ void SafeScan::feed(std::string_view piece) {
     base64_ = has_unsafe_byte(p, p + piece.size(), high_bytes_allowed_);
 }
 
+OptionSpan last_option(std::string_view name, std::string_view option) {
+    const size_t first = name.find(';');
+    if (first == std::string_view::npos) return {};
+    for (size_t end = name.size(); end > first;) {
+        const size_t semi = name.rfind(';', end - 1);
+        const std::string_view text = name.substr(semi + 1, end - semi - 1);
+        if (text.size() == option.size() && std::equal(text.begin(), text.end(), option.begin(), [](char a, char b) {
+                return (a >= 'A' && a <= 'Z' ? static_cast<char>(a | 0x20) : a) == b;
+            }))
+            return {semi, end};
+        end = semi;
+    }
+    return {};
+}
+
 LineHead line_head(std::string_view name, bool base64, int mode) {
-    if (name.find(";binary") != std::string_view::npos) return {name.substr(0, name.find(';')), ":: "};
-    if (name.find(";filename") != std::string_view::npos) return {name.substr(0, name.find(';')), ":< "};
-    return {name, base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": "};
+    for (const auto &[option, marker] : {std::pair<std::string_view, std::string_view>{"binary", ":: "},
+                                         std::pair<std::string_view, std::string_view>{"filename", ":< "}}) {
+        const OptionSpan span = last_option(name, option);
+        if (span.found()) return {name.substr(0, span.begin), name.substr(span.end), marker};
+    }
+    return {name, {}, base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": "};
 }
 
 size_t Folder::room(size_t n) const {
@@ -195,6 +213,7 @@ bool put_base64(Folder &line, char *&end, std::string_view bytes, Scratch &scrat
 bool put_line(char *dst, const LineHead &head, const Value &val, Scratch &scratch) {
     Folder line;
     char *end = line.put(head.name, dst);
+    end = line.put(head.name_rest, end);
     end = line.put(head.marker, end);
     if (!val.base64)
         end = line.put(val.bytes, end);
@@ -218,7 +237,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     if (mode == LDIF_ENC_URL && val.bytes.find_first_of("\n\r") != std::string_view::npos) return nullptr;
     const LineHead head = line_head(full_name, val.base64, mode);
     const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
-    const size_t appended = folded_length(head.name.size() + head.marker.size() + text_len);
+    const size_t appended = folded_length(head.size() + text_len);
     const int old = *count;
     if (appended > static_cast<size_t>(INT_MAX - old)) {
         errno = EOVERFLOW;

@@ -35,12 +35,25 @@ private:
     bool base64_ = false;
 };
 
-// How the line begins: the name as printed and the marker after it. A
-// ";binary" or ";filename" option cuts the name at its first ';' and sets
-// the marker whatever form the value takes.
+// Where the last option of an attribute description that equals `option`
+// (ASCII case ignored) lies: from its ';' to the end of the option; empty
+// (begin == end) when there is none. "x;binaryfoo" has no "binary" option.
+struct OptionSpan {
+    size_t begin = 0, end = 0;
+    bool found() const { return end > begin; }
+};
+OptionSpan last_option(std::string_view name, std::string_view option);
+inline bool has_option(std::string_view name, std::string_view option) { return last_option(name, option).found(); }
+
+// How the line begins: the name as printed (name, then name_rest) and the
+// marker after it. The name's last "binary" option, or else its last
+// "filename" option, is left out of the printed name and sets the marker
+// ("::", ":<") whatever form the value takes; every other option stays.
 struct LineHead {
     std::string_view name;
+    std::string_view name_rest;
     std::string_view marker;
+    size_t size() const { return name.size() + name_rest.size() + marker.size(); }
 };
 LineHead line_head(std::string_view name, bool base64, int mode);
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "codec/base64_internal.h"
@@ -246,6 +247,18 @@ inline RefLine ref_logical_line(std::string_view text, size_t pos) {
     }
 }
 
+// text cut at every sep: "a;b;" gives "a", "b", "".
+inline std::vector<std::string> ref_split(const std::string &text, char sep) {
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == sep)
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
 struct RefParsed {
     bool ok = false;
     std::string name, value;
@@ -280,7 +293,7 @@ inline RefParsed ref_parse_joined(std::string line) {
     } else if (r.name.find(";binary") != std::string::npos) {
         form = kFile;
     }
-    if (pos < line.size()) ++pos;  // one byte after the marker
+    while (pos < line.size() && line[pos] == ' ') ++pos;  // the fill: spaces only
     const std::string text = line.substr(pos);
     r.binary = form != kPlain;
     if (form == kPlain) {
@@ -306,16 +319,17 @@ inline bool blank_base64(const std::string &joined) {
     const size_t colon = line.find(':');
     if (colon == std::string::npos || colon + 1 >= line.size() || line[colon + 1] != ':') return false;
     std::string_view rest = std::string_view(line).substr(colon + 2);
-    if (rest.empty()) return false;
-    rest.remove_prefix(1);
-    if (rest.empty()) return false;
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    if (rest.empty()) return false;  // the fill only: the empty value
     for (char c : rest)
         if (!b64_space(c)) return false;
     return true;
 }
 
 // The lines of an entry as ldif_next_entry delivers it, and entry cutting.
-inline bool ref_is_dn(std::string_view line) { return line.size() >= 4 && line.substr(0, 3) == "dn:"; }
+inline bool ref_is_dn(std::string_view line) {
+    return line.size() >= 3 && strncasecmp(line.data(), "dn:", 3) == 0;
+}
 
 inline std::string ref_entry_line(std::string joined) {
     if (!joined.empty() && joined.back() == '\r') joined.pop_back();
@@ -432,12 +446,19 @@ inline std::optional<std::string> ref_write_attr(const char *name, const char *v
     if (encoded) *encoded = base64;
     std::string printed(full);
     std::string sep = base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": ";
-    if (full.find(";binary") != std::string_view::npos) {
-        printed = full.substr(0, full.find(';'));
-        sep = ":: ";
-    } else if (full.find(";filename") != std::string_view::npos) {
-        printed = full.substr(0, full.find(';'));
-        sep = ":< ";
+    // The last "binary" option, else the last "filename" option, is left
+    // out of the name and sets the marker.
+    const std::vector<std::string> segments = ref_split(std::string(full), ';');
+    for (const auto &[option, marker] : {std::pair<std::string, std::string>{"binary", ":: "}, {"filename", ":< "}}) {
+        size_t hit = 0;
+        for (size_t i = 1; i < segments.size(); ++i)
+            if (strcasecmp(segments[i].c_str(), option.c_str()) == 0) hit = i;
+        if (hit == 0) continue;
+        printed.clear();
+        for (size_t i = 0; i < segments.size(); ++i)
+            if (i != hit) printed += (i == 0 ? "" : ";") + segments[i];
+        sep = marker;
+        break;
     }
     return ref_fold(printed + sep + (base64 ? ref_b64_encode(bytes) : bytes));
 }
@@ -465,6 +486,10 @@ inline std::string ref_ekva2ldif(const Pairs &pairs) {
     for (const auto &[k, v] : pairs) {
         if (dn && strcasecmp(k.c_str(), "dn") == 0) continue;
         if (!v) continue;
+        if (k == "-" && v->empty()) {
+            out += "-\n";  // a modify record's separator line
+            continue;
+        }
         put(k, *v, LDIF_ENC_AUTO);
     }
     return out;
@@ -489,15 +514,24 @@ inline std::optional<Pairs> ref_round_trip(const Pairs &pairs) {
         if (k[0] == '#') {
             return;  // refused
         }
-        const size_t semi = k.find(';');
-        if (semi == std::string::npos) {
+        const std::vector<std::string> segments = ref_split(k, ';');
+        bool binary_option = false, file_option = false;
+        for (size_t i = 1; i < segments.size(); ++i) {
+            binary_option |= strcasecmp(segments[i].c_str(), "binary") == 0;
+            file_option |= strcasecmp(segments[i].c_str(), "filename") == 0;
+        }
+        // A name with options other than these is printed as it is; one that
+        // merely holds ";binary" would be read as a file reference.
+        if (!binary_option && !file_option && k.find(";binary") == std::string::npos) {
             if (ref_safe(v, high_ok))
                 out.emplace_back(k, v);
             else
                 out.emplace_back(k + ";binary", ref_b64_encode(v));
             return;
         }
-        if (semi == 0 || k.substr(semi) != ";binary" || !ref_safe(v, high_ok)) {
+        // A last option "binary" is left out of the printed name and put
+        // back by the reader; anything else is outside the class.
+        if (k[0] == ';' || file_option || segments.back() != "binary" || !ref_safe(v, high_ok)) {
             ok = false;
             return;
         }

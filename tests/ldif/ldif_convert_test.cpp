@@ -303,6 +303,92 @@ TEST(Ldif2EkvaSet, EntriesWithoutPairsAreLeftOut) {
     EXPECT_EQ(none.s, nullptr);
 }
 
+// The root DSE and other entries with an empty name are written "dn:", and
+// the "dn:" that starts an entry ignores letter case: every reader starts an
+// entry there.
+TEST_F(ConvertFiles, AnEmptyDnAndADnInAnyCaseStartEntries) {
+    const std::string text = "dn:\nvendorName: x\n\nDN: cn=a\ncn: a\n\nDn:cn=b\n\ndN:\n";
+    const std::vector<V> want = {{"dn=", "vendorName=x"}, {"DN=cn=a", "cn=a"}, {"Dn=cn=b"}, {"dN="}};
+    Set set;
+    EXPECT_EQ(ldif2ekva_set(&set.s, text.c_str(), nullptr), 4);
+    EXPECT_EQ(records(set.s), want);
+    EXPECT_EQ(entry_by_entry(text, nullptr), want);
+    Set from_file;
+    EXPECT_EQ(ldif_file2ekva_set(&from_file.s, file("root.ldif", text).c_str(), nullptr), 4);
+    EXPECT_EQ(records(from_file.s), want);
+    // The stream reader cuts the same entries.
+    FILE *stream = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+    ASSERT_NE(stream, nullptr);
+    std::vector<std::string> entries;
+    while (char *entry = ldif_read_entry(stream)) {
+        entries.emplace_back(entry);
+        std::free(entry);
+    }
+    std::fclose(stream);
+    EXPECT_EQ(entries, (V{"dn:\nvendorName: x\n", "DN: cn=a\ncn: a\n", "Dn:cn=b\n", "dN:\n"}));
+    // "dnx:" and "d:" start nothing.
+    Set none;
+    EXPECT_EQ(ldif2ekva_set(&none.s, "dnx: a\ncn: b\n\nd: c\n", nullptr), 0);
+}
+
+// The fill after the marker is any number of spaces, and nothing else, in
+// the one-pass reading of plain lines, the general parser (CRs, folds), the
+// set loaders and the entry queries alike.
+TEST(Ldif2Ekva, TheFillIsEverySpaceAfterTheMarker) {
+    const V want = {"dn=cn=a", "cn=foo", "givenName=Test", "sn=\t x", "title=", "o=", "photo;binary=AAEC"};
+    for (const std::string eol : {"\n", "\r\n"}) {
+        const std::string text = "dn:cn=a" + eol + "cn:foo" + eol + "givenName:  Test" + eol + "sn:\t x" + eol +
+                                 "title:" + eol + "o:    " + eol + "photo::   AAEC" + eol;
+        Record rec(ldif2ekva(text.c_str(), 0));
+        EXPECT_EQ(pairs(rec.r), want) << eol.size();
+        Set set;
+        EXPECT_EQ(ldif2ekva_set(&set.s, text.c_str(), nullptr), 1);
+        EXPECT_EQ(records(set.s), std::vector<V>{want});
+        char *value = nullptr;
+        EXPECT_EQ(ldif_entry_get_attr(text.c_str(), 0, "givenName", &value, 1), 4);
+        EXPECT_STREQ(value, "Test");
+        std::free(value);
+    }
+    Record folded(ldif2ekva("dn: a\ncn:\n   x\n", 0));
+    EXPECT_EQ(pairs(folded.r), (V{"dn=a", "cn=x"}));
+}
+
+// Read by ldif2ekva and written back by ekva2ldif, every attribute
+// description stays as written, and so does a modify record with its "-"
+// separator lines.
+class LdifRoundTrip : public testing::TestWithParam<const char *> {};
+
+TEST_P(LdifRoundTrip, KeepsTheTextAsWritten) {
+    Record rec(ldif2ekva(GetParam(), 0));
+    ASSERT_NE(rec.r, nullptr);
+    char *text = ekva2ldif(rec.r);
+    EXPECT_STREQ(text, GetParam());
+    std::free(text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LdifRoundTrip,
+    testing::Values("dn: cn=a\ncn;lang-de:: w4Q=\n",
+                    "dn: cn=a\nuserCertificate;binary:: MIIBAA==\n",
+                    "dn: cn=a\nphoto:: AAEC\nphoto;binary:: AAEC\n",
+                    "dn: cn=a\ndescription;lang-de;x-other: hallo\ndescription;lang-de:: w6TDtsO8\n",
+                    "dn: cn=a\nx;BINARY:: AAEC\n",
+                    "dn: \nvendorName: x\n",  // the writer's form of an empty dn
+                    "dn: cn=a,dc=example\nchangetype: modify\nreplace: description\ndescription: new\n-\n"
+                    "add: mail\nmail: a@example.org\nmail: b@example.org\n-\ndelete: cn\ncn: old\n-\n"
+                    "delete: telephoneNumber\n-\n"));
+
+TEST(Ekva2Ldif, OnlyAnEmptyDashIsASeparatorLine) {
+    Record rec(ekva_create_mode(4, EKVA_MULTI));
+    ekva_add(&rec.r, "dn", "cn=a", EKVA_MULTI);
+    ekva_add(&rec.r, "-", "", EKVA_MULTI);
+    ekva_add(&rec.r, "-", "x", EKVA_MULTI);
+    ekva_add(&rec.r, "--", "", EKVA_MULTI);
+    char *text = ekva2ldif(rec.r);
+    EXPECT_STREQ(text, "dn: cn=a\n-\n-: x\n--: \n");
+    std::free(text);
+}
+
 // Entries enough to span several of the pieces a file is read in, with
 // blank lines followed by a blank and CR LF blank lines between them.
 std::string many_entries(int first, int n) {

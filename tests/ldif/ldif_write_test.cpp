@@ -84,9 +84,23 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"url", "file:///tmp/x", LDIF_ENC_URL, "url:< file:///tmp/x\n"},
         Case{"url", " odd", LDIF_ENC_URL, "url:<  odd\n"},  // never encoded; a line break is refused
         Case{"jpegPhoto;binary", "/9j/4AAQ", LDIF_ENC_AUTO, "jpegPhoto:: /9j/4AAQ\n"},
-        Case{"x;lang-de;binary", "AAAA", LDIF_ENC_AUTO, "x:: AAAA\n"},
+        // Only the last "binary" option (any case) is left out of the
+        // printed name; every other option stays.
+        Case{"x;lang-de;binary", "AAAA", LDIF_ENC_AUTO, "x;lang-de:: AAAA\n"},
+        Case{"cn;lang-de;binary", "w4Q=", LDIF_ENC_AUTO, "cn;lang-de:: w4Q=\n"},
+        Case{"userCertificate;binary;binary", "MIIB", LDIF_ENC_AUTO, "userCertificate;binary:: MIIB\n"},
+        Case{"x;binary;lang-en", "AAAA", LDIF_ENC_AUTO, "x;lang-en:: AAAA\n"},
+        Case{"x;BINARY", "AAAA", LDIF_ENC_AUTO, "x:: AAAA\n"},
+        Case{"x;Binary;binary", "AAAA", LDIF_ENC_AUTO, "x;Binary:: AAAA\n"},
+        Case{"x;binaryfoo", "v", LDIF_ENC_AUTO, "x;binaryfoo: v\n"},
+        Case{"x;binaryfoo", "\xff", LDIF_ENC_AUTO, "x;binaryfoo:: /w==\n"},
+        Case{"x;foobinary;lang", "v", LDIF_ENC_AUTO, "x;foobinary;lang: v\n"},
+        Case{"binary", "v", LDIF_ENC_AUTO, "binary: v\n"},
+        Case{"x;", "v", LDIF_ENC_AUTO, "x;: v\n"},
+        Case{"x;;binary", "AAAA", LDIF_ENC_AUTO, "x;:: AAAA\n"},
         Case{"photo;filename", "file:///tmp/x", LDIF_ENC_AUTO, "photo:< file:///tmp/x\n"},
-        Case{"a;binary;filename", "v", LDIF_ENC_AUTO, "a:: v\n"},
+        Case{"photo;lang-de;FileName", "file:///tmp/x", LDIF_ENC_AUTO, "photo;lang-de:< file:///tmp/x\n"},
+        Case{"a;binary;filename", "v", LDIF_ENC_AUTO, "a;filename:: v\n"},
         Case{"cn;lang-en", "v", LDIF_ENC_AUTO, "cn;lang-en: v\n"},
         Case{"", "ignored", LDIF_ENC_AUTO, "\n"},
         Case{nullptr, "ignored", LDIF_ENC_BASE64, "\n"}));
