@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +60,20 @@ bool write_full(int fd, const char *bytes, size_t n) {
         n -= static_cast<size_t>(put);
     }
     return true;
+}
+
+bool wait_readable(int fd) {
+    pollfd watched{fd, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&watched, 1, -1);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+}
+
+bool set_blocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 Drained copy(int in, int out, std::span<char> chunk, long limit) {

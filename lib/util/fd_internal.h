@@ -1,9 +1,9 @@
 // File-descriptor helpers shared by the file readers, file copy, the SHA-1
 // file digest and the LDIF file loaders: a descriptor closed on scope exit,
-// reads and writes that retry on interruption, a read of a descriptor to its
-// end in chunks (with a size limit), and an exact-size read into a new
-// buffer. Every helper leaves errno telling the system's reason for a
-// failure.
+// reads and writes that retry on interruption, a wait for a stream's first
+// data, a read of a descriptor to its end in chunks (with a size limit), and
+// an exact-size read into a new buffer. Every helper leaves errno telling
+// the system's reason for a failure.
 #pragma once
 
 #include <cerrno>
@@ -41,6 +41,16 @@ long read_full(int fd, char *buffer, size_t n);
 
 // Writes all n bytes; false on a write error.
 bool write_full(int fd, const char *bytes, size_t n);
+
+// Waits, without a time limit, until poll reports fd readable, hung up or in
+// error, repeating the wait when a signal interrupts it; false when poll
+// fails. A FIFO opened without waiting before any writer had it open reports
+// neither data nor hang-up until a writer has come (while a read of it gives
+// the end at once): this is the wait for that first writer.
+bool wait_readable(int fd);
+
+// Clears O_NONBLOCK on fd; false when fcntl fails.
+bool set_blocking(int fd);
 
 // How a drain (or copy) ended.
 enum class End { kData, kReadFailed, kSinkFailed, kTooLarge };

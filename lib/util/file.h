@@ -25,16 +25,20 @@ KESTRIN_API_BEGIN
 /*
  * file_read_all: the whole file in a new buffer of its size plus 10 spare
  * bytes (so buffer[*len] = 0 is safe); the data is not NUL-terminated.
- * Pipes and FIFOs are read to their end. Returns NULL with *len 0 when the
- * file cannot be read whole, is a directory, is 2 GiB or larger, or memory
- * runs out. An empty file gives a buffer and *len 0.
+ * Pipes, FIFOs and devices are read to the end their writers give: a FIFO
+ * that no writer has open yet is waited for, as a blocking open waits, and
+ * one whose writer opens and closes it without writing reads as empty.
+ * Returns NULL with *len 0 when the file cannot be read whole, is a
+ * directory, is 2 GiB or larger, or memory runs out. An empty file gives a
+ * buffer and *len 0.
  */
 char *file_read_all(const char *path, int *len) KESTRIN_NOEXCEPT;
 
 /*
  * file_read_lines: one list entry per line, without its line feed (a
  * carriage return before it stays); a last line without a line feed is an
- * entry too. A line ends at its first NUL byte. Returns the string list with
+ * entry too. A line ends at its first NUL byte. Pipes, FIFOs and devices
+ * are read as file_read_all reads them. Returns the string list with
  * *count entries; NULL with *count 0 when the file cannot be read, is empty,
  * or memory runs out.
  */

@@ -62,8 +62,8 @@ char *read_whole(const char *path, size_t spare, size_t *size) {
         errno = EINVAL;
         return nullptr;
     }
-    // Opened without waiting: a FIFO that no writer has open would block the
-    // open itself forever; read, it just ends at once.
+    // Opened without waiting, so that the open itself never hangs (on a
+    // device that waits for a carrier, say); a stream then waits below.
     const fd::Fd file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) return nullptr;
     struct stat st {};
@@ -73,9 +73,12 @@ char *read_whole(const char *path, size_t spare, size_t *size) {
         return nullptr;
     }
     if (!S_ISREG(st.st_mode)) {
-        // Reads of a stream wait for its writers again.
-        const int flags = ::fcntl(file.get(), F_GETFL);
-        if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) < 0) return nullptr;
+        // A stream is read to the end its writers give, as after a blocking
+        // open. A FIFO that no writer has had open yet reads as ended at
+        // once, so the first wait, for its first writer, is poll's; once
+        // poll has reported data or a hang-up, blocking reads wait for each
+        // writer's data and end when the last writer has gone.
+        if (!fd::wait_readable(file.get()) || !fd::set_blocking(file.get())) return nullptr;
         return read_stream(file.get(), spare, size);
     }
     if (static_cast<unsigned long long>(st.st_size) > kLimit) {

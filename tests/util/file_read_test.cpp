@@ -1,12 +1,20 @@
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ekva/strlist.h"
@@ -75,9 +83,10 @@ TEST_F(FileRead, PipesAndLargeFilesRefused) {
     EXPECT_EQ(len, 200000);
     EXPECT_EQ(std::string(data, static_cast<size_t>(len)), big);
     std::free(data);
-    // A FIFO that nobody writes to reads as empty instead of blocking.
-    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-    data = file_read_all((dir + "/fifo").c_str(), &len);
+    // A device with nothing to read reads as empty (a FIFO whose writer
+    // writes nothing: FifoRead below).
+    len = 5;
+    data = file_read_all("/dev/null", &len);
     EXPECT_NE(data, nullptr);
     EXPECT_EQ(len, 0);
     std::free(data);
@@ -128,6 +137,135 @@ TEST_F(FileRead, LinesWhenMemoryRunsOut) {
         }
     }
 }
+
+// A writer that comes to a FIFO late: from a thread of its own it waits a
+// moment (time for the reader to open the FIFO and find it without a
+// writer; on a loaded machine the writer may come early, and the reader
+// must be right then too), opens the FIFO, writes each burst with a pause before it, and closes it.
+// It opens without waiting, again and again while no reader has the FIFO
+// open, and gives up once the reader is done or after ten seconds, so that
+// a reader that came back early leaves no writer blocked for ever.
+class LateWriter {
+public:
+    LateWriter(std::string path, std::vector<std::string> bursts)
+        : path_(std::move(path)), bursts_(std::move(bursts)), thread_([this] { run(); }) {}
+    ~LateWriter() { finish(); }
+    LateWriter(const LateWriter &) = delete;
+    LateWriter &operator=(const LateWriter &) = delete;
+    // The reader is done: waits for the writer to give up or to end.
+    void finish() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // Whether the writer opened the FIFO and wrote every burst.
+    bool wrote_all() const { return wrote_all_; }
+
+private:
+    void run() {
+        using namespace std::chrono_literals;
+        // A reader that has gone makes a write fail (EPIPE) instead of
+        // killing the process.
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        std::this_thread::sleep_for(200ms);
+        int fd = -1;
+        const auto give_up = std::chrono::steady_clock::now() + 10s;
+        while (!done_ && std::chrono::steady_clock::now() < give_up) {
+            fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0 || errno != ENXIO) break;  // ENXIO: no reader yet
+            std::this_thread::sleep_for(5ms);
+        }
+        if (fd < 0) return;
+        bool ok = fcntl(fd, F_SETFL, 0) == 0;  // each write waits for room
+        for (size_t i = 0; ok && i < bursts_.size(); ++i) {
+            if (i > 0) std::this_thread::sleep_for(50ms);
+            for (size_t off = 0; ok && off < bursts_[i].size();) {
+                const ssize_t w = write(fd, bursts_[i].data() + off, bursts_[i].size() - off);
+                ok = w > 0;
+                if (ok) off += static_cast<size_t>(w);
+            }
+        }
+        close(fd);
+        wrote_all_ = ok;
+    }
+
+    const std::string path_;
+    const std::vector<std::string> bursts_;
+    std::atomic<bool> done_{false}, wrote_all_{false};
+    std::thread thread_;  // last: it starts once the members above are set
+};
+
+// A reader that never comes back would hang the run: the test fails instead.
+void reader_hung(int) {
+    static const char message[] = "FIFO reader did not come back (30 s)\n";
+    (void)!write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(1);
+}
+
+struct FifoCase {
+    const char *label;
+    std::vector<std::string> bursts;
+    V lines;  // what file_read_lines gives
+};
+void PrintTo(const FifoCase &c, std::ostream *os) { *os << c.label; }
+
+// Each writer opens the FIFO only after the reader has opened it and found
+// it without a writer.
+class FifoRead : public testutil::TempDirTest, public testing::WithParamInterface<FifoCase> {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::signal(SIGALRM, reader_hung);
+        alarm(30);
+    }
+    void TearDown() override { alarm(0); }
+    std::string all_bytes() const {
+        std::string all;
+        for (const std::string &b : GetParam().bursts) all += b;
+        return all;
+    }
+    const std::string fifo = dir + "/fifo";
+};
+
+TEST_P(FifoRead, AllWaitsForTheWriterAndReadsToItsEnd) {
+    LateWriter writer(fifo, GetParam().bursts);
+    int len = -1;
+    char *data = file_read_all(fifo.c_str(), &len);
+    writer.finish();
+    EXPECT_TRUE(writer.wrote_all());
+    ASSERT_NE(data, nullptr) << std::strerror(errno);
+    EXPECT_EQ(std::string(data, static_cast<size_t>(len)), all_bytes());
+    std::free(data);
+}
+
+TEST_P(FifoRead, LinesWaitForTheWriterAndReadToItsEnd) {
+    LateWriter writer(fifo, GetParam().bursts);
+    int count = -1;
+    char **list = file_read_lines(fifo.c_str(), &count);
+    writer.finish();
+    EXPECT_TRUE(writer.wrote_all());
+    EXPECT_EQ(testutil::to_vector(list), GetParam().lines);
+    EXPECT_EQ(count, static_cast<int>(GetParam().lines.size()));
+    if (GetParam().lines.empty()) {
+        EXPECT_EQ(list, nullptr);  // as for an empty file
+    }
+    strlist_free(list);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, FifoRead,
+    testing::Values(FifoCase{"OneWrite", {"hello\n"}, {"hello"}},
+                    // Pauses inside lines: a pause is not the end.
+                    FifoCase{"Bursts", {"al", "pha\nbe", "ta\n", "gamma"}, {"alpha", "beta", "gamma"}},
+                    // More than the FIFO holds: the writer waits for the reader.
+                    FifoCase{"BurstsBeyondTheFifoBuffer",
+                             {std::string(100000, 'a') + "\n", std::string(70000, 'b')},
+                             {std::string(100000, 'a'), std::string(70000, 'b')}},
+                    // Opened and closed: the end, with nothing in it.
+                    FifoCase{"NothingWritten", {}, {}}),
+    [](const testing::TestParamInfo<FifoCase> &info) { return std::string(info.param.label); });
 
 class Words : public testutil::StreamTest {
 protected:
