@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "ldif/ldif_write_internal.h"
 #include "options.h"
 #include "stream.h"
 #include "version.h"
@@ -43,7 +44,7 @@ struct Settings {
 
 int usage_error(const char *program, const char *format, const char *argument) {
     std::fprintf(stderr, format, argument);
-    opt_usage(program, opt_tool_table);
+    opt_usage_to(stderr, program, opt_tool_table);
     return 2;
 }
 
@@ -84,12 +85,12 @@ std::optional<int> read_command_line(int argc, char **argv, Settings &s) {
 std::optional<int> check_settings(const char *program, const Settings &s) {
     if (s.attr.empty()) {
         std::fputs("You must specify an attribute\n", stderr);
-        opt_usage(program, opt_tool_table);
+        opt_usage_to(stderr, program, opt_tool_table);
         return 2;
     }
     if (s.string_given && s.file_given) {
         std::fputs("Input can only be one of string/file/stdin\n", stderr);
-        opt_usage(program, opt_tool_table);
+        opt_usage_to(stderr, program, opt_tool_table);
         return 1;
     }
     return std::nullopt;
@@ -97,16 +98,16 @@ std::optional<int> check_settings(const char *program, const Settings &s) {
 
 // ---- the value ---------------------------------------------------------------
 
-// What the stream is asked for. The tool's value is raw bytes; under a
-// ";binary" name the writer prints "::" whatever it chose, so only base64
-// text is correct there. -G puts a test in the place of -B: base64 when a
+// What the stream is asked for. The tool's value is raw bytes; a name with
+// the binary option ("userCertificate;binary", any letter case) asks for the
+// value in base64 transfer form, so only base64 text is correct there. -G puts a test in the place of -B: base64 when a
 // byte has its high bit set, else the writer's automatic choice; as that
 // choice takes such a byte for unsafe anyway, -G is the automatic mode.
 tool::Request make_request(const Settings &s) {
     tool::Request r;
     r.attr = s.attr;
     r.decode = s.decode;
-    r.base64 = s.attr.find(";binary") != std::string::npos || (s.encode && !s.guess);
+    r.base64 = kestrin::ldif::has_option(s.attr, "binary") || (s.encode && !s.guess);
     if (s.string_given) {
         r.source = tool::Source::kString;
         r.string = s.string;

@@ -166,18 +166,22 @@ std::string option_text(const opt_spec &row) {
 
 }  // namespace
 
-extern "C" int opt_usage(const char *program, const opt_spec *table) noexcept {
-    std::printf("Usage: %s [options]\n\n", program);
-    std::printf("  --help,\t-h\t\t\tDisplays this information\n");
+extern "C" int opt_usage_to(FILE *stream, const char *program, const opt_spec *table) noexcept {
+    std::fprintf(stream, "Usage: %s [options]\n\n", program);
+    std::fprintf(stream, "  --help,\t-h\t\t\tDisplays this information\n");
     for (const opt_spec *row = table; row->help; ++row) {
         if (!row->long_name && !row->short_name) continue;
         try {
-            std::printf("  %s%s\n", option_text(*row).c_str(), row->help);
+            std::fprintf(stream, "  %s%s\n", option_text(*row).c_str(), row->help);
         } catch (...) {
             // Out of memory for one row's text: the rest is still printed.
         }
     }
     return 1;
+}
+
+extern "C" int opt_usage(const char *program, const opt_spec *table) noexcept {
+    return opt_usage_to(stdout, program, table);
 }
 
 extern "C" void opt_reset(void) noexcept {

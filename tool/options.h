@@ -16,6 +16,8 @@
 #ifndef KESTRIN_TOOL_OPTIONS_H
 #define KESTRIN_TOOL_OPTIONS_H
 
+#include <stdio.h>
+
 #include "kestrin_api.h" /* KESTRIN_NOEXCEPT */
 
 #ifdef __cplusplus
@@ -71,6 +73,10 @@ int opt_next(int argc, char **argv, const opt_spec *table, char **value) KESTRIN
 
 /* opt_usage: prints the usage for program and table to stdout; returns 1. */
 int opt_usage(const char *program, const opt_spec *table) KESTRIN_NOEXCEPT;
+
+/* opt_usage_to: the same usage on stream (standard error after a command-line
+ * error, so that standard output carries only LDIF); returns 1. */
+int opt_usage_to(FILE *stream, const char *program, const opt_spec *table) KESTRIN_NOEXCEPT;
 
 /* opt_reset: starts parsing again at argument 1 (for programs and tests that
  * parse more than one argument vector). */

@@ -104,7 +104,7 @@ size_t strip_space(const char *p, size_t n, char *out) {
 
 // Decodes base64 text that arrives in pieces to exactly what base64_decode
 // gives for the whole text: white space anywhere, groups of four, padding at
-// the end followed by white space only, the text ending at its first NUL.
+// the end followed by white space only; a NUL anywhere makes the text malformed.
 // Runs of whole groups go to the codec itself.
 class Base64Pieces {
 public:
@@ -112,11 +112,9 @@ public:
     // bytes, or only validates it when out is null. Returns the number of
     // bytes decoded.
     size_t feed(const char *p, size_t n, unsigned char *out) {
-        if (state_ == kFailed || ended_) return 0;
-        if (const void *nul = std::memchr(p, '\0', n)) {
-            n = static_cast<size_t>(static_cast<const char *>(nul) - p);
-            ended_ = true;
-        }
+        if (state_ == kFailed) return 0;
+        // A NUL is no base64 character: the text is malformed, not cut short.
+        if (std::memchr(p, '\0', n)) return fail();
         out_ = out;
         t_ = 0;
         if (state_ != kGroups) {
@@ -219,7 +217,6 @@ private:
     char carry_[4] = {};
     size_t carry_n_ = 0;
     State state_ = kGroups;
-    bool ended_ = false;
     unsigned char *out_ = nullptr;  // where this piece's bytes go (none: validate only)
     size_t t_ = 0;                  // bytes of this piece so far
 };
@@ -450,17 +447,11 @@ struct Stream::Impl {
 
     // A base64 text that the first pass found valid is the base64 form of
     // its own bytes, so the value's text is the input without its white
-    // space, up to a NUL: no decoding and encoding again.
+    // space: no decoding and encoding again.
     bool put_base64_text(Sink &sink) {
         const auto text = std::make_unique_for_overwrite<char[]>(input.piece_size());
         size_t chars = 0;
-        bool ended = false;
         const Pass pass = input.each_piece([&](char *p, size_t n) {
-            if (ended) return true;
-            if (const void *nul = std::memchr(p, '\0', n)) {
-                n = static_cast<size_t>(static_cast<const char *>(nul) - p);
-                ended = true;
-            }
             const size_t k = strip_space(p, n, text.get());
             chars += k;
             sink.text({text.get(), k});
@@ -498,9 +489,11 @@ int Stream::prepare(const Request &request) {
         return 1;
     }
     s.base64 = s.base64 || unsafe;
-    s.head = ldif::line_head(s.attr, s.base64, s.base64 ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO);
+    // The name is an attribute description and printed as given, options
+    // and all ("userCertificate;binary:: ...").
+    s.head = {s.attr, {}, s.base64 ? ":: " : ": "};
     const size_t text = s.base64 ? base64_encoded_size(s.value_len) : s.value_len;
-    s.total = ldif::folded_length(s.head.name.size() + s.head.marker.size() + text);
+    s.total = ldif::folded_length(s.head.size() + text);
     if (s.total > INT_MAX) {
         std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
         std::fputs("Failed to write ldif buffer\n", stderr);

@@ -13,8 +13,10 @@
  * changes between the steps is an error ("Input/output error"), never a
  * different value.
  *
- * The line is the one ldif_write_attr writes for the whole value: the writer's
- * own name check, safe-string decision and folding do the work.
+ * The line is the one ldif_write_attr writes for the whole value, except that
+ * the name is printed as given, options and all (the writer leaves a
+ * ";binary" option out): the writer's own name check, safe-string decision
+ * and folding do the work.
  */
 #ifndef KESTRIN_TOOL_STREAM_H
 #define KESTRIN_TOOL_STREAM_H
