@@ -3,8 +3,16 @@
 //                          writes the values it holds to MANIFEST
 //   helper dump FILE       reads FILE with ldif_file2ekva_set and, entry by
 //                          entry, with the entry queries; prints both readings
-// Every value is printed as base64 of its bytes, one "dn<TAB>attr<TAB>value"
-// line each, so that the test can compare them with python-ldap's reading.
+//                          as "reader<TAB>dn<TAB>attr<TAB>value" lines
+//   helper records FILE    reads FILE with ldif_file2ekva_set and prints each
+//                          record in order: a line "record", then one line
+//                          "name<TAB>value" per pair (comments left out)
+//   helper openldap FILE   the same listing from libldap's reader
+//                          (exit 77 when the helper was built without it)
+//   helper convert FILE    every entry of FILE through ldif2ekva and
+//                          ekva2ldif, the entries separated by blank lines
+// Every value is printed as base64 of its bytes, so that the test can compare
+// the readings with each other and with python-ldap's.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +23,10 @@
 #include "codec/base64.h"
 #include "ldif/ldif.h"
 #include "util/file.h"
+
+#ifdef KESTRIN_INTEROP_LIBLDAP
+#include "openldap_reader.h"
+#endif
 
 namespace {
 
@@ -126,11 +138,68 @@ int dump(const char *path) {
     return n > 0 ? 0 : 1;
 }
 
+// The record's pairs in order, a value read from base64 (its key ends in the
+// ";binary" the reader added) under the name as written, the base64 text as
+// the reader gave it.
+int records(const char *path) {
+    ekva_pair ***set = nullptr;
+    const int n = ldif_file2ekva_set(&set, path, nullptr);
+    for (int i = 0; i < n; ++i) {
+        std::printf("record\n");
+        for (ekva_pair **p = set[i] + 1; *p; ++p) {
+            const std::string key = (*p)->key;
+            if (key == "#" || !(*p)->value) continue;
+            const bool binary = attr_of(key) != key;
+            std::printf("%s\t%s\n", attr_of(key).c_str(), binary ? (*p)->value : b64((*p)->value).c_str());
+        }
+    }
+    ekva_set_free(set);
+    return n > 0 ? 0 : 1;
+}
+
+int openldap(const char *path) {
+#ifdef KESTRIN_INTEROP_LIBLDAP
+    const int n = openldap_print_records(path, stdout);
+    return n > 0 ? 0 : 1;
+#else
+    (void)path;
+    std::fprintf(stderr, "built without libldap\n");
+    return 77;
+#endif
+}
+
+int convert(const char *path) {
+    int len = 0;
+    char *text = file_read_all(path, &len);
+    if (!text) return 1;
+    text[len] = '\0';
+    const char *cursor = text;
+    char *entry = nullptr;
+    int entry_len = 0;
+    int entries = 0;
+    bool ok = true;
+    while (ok && (cursor = ldif_next_entry(cursor, 0, &entry, &entry_len))) {
+        if (!entry) continue;
+        ekva_pair **record = ldif2ekva(entry, entry_len);
+        char *out = record ? ekva2ldif(record) : nullptr;
+        ok = out != nullptr;
+        if (out) std::printf("%s%s", entries++ ? "\n" : "", out);
+        std::free(out);
+        ekva_free(record);
+        std::free(entry);
+    }
+    std::free(text);
+    return ok && entries > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     if (argc == 3 && std::strcmp(argv[1], "make") == 0) return make(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "dump") == 0) return dump(argv[2]);
-    std::fprintf(stderr, "usage: %s make MANIFEST | dump FILE\n", argv[0]);
+    if (argc == 3 && std::strcmp(argv[1], "records") == 0) return records(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "openldap") == 0) return openldap(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "convert") == 0) return convert(argv[2]);
+    std::fprintf(stderr, "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE\n", argv[0]);
     return 2;
 }

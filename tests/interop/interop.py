@@ -4,9 +4,16 @@ loopback port, entries whose attribute lines were written by kestrin and by
 ekva2ldif, loaded with ldapadd, read back with ldapsearch and python-ldap and
 checked byte for byte; then the server's own LDIF (ldapsearch, slapcat) read
 with the library and compared with what python-ldap reads from the same text.
+Then: the server's schema LDIF files (and a few hand-made ones) read by the
+library, by libldap and by python-ldap, compared record by record; a
+userCertificate;binary value written by the tool, and language-tagged and
+;binary values passed through ldif2ekva and ekva2ldif, loaded into the server
+and read back; a modify record passed through ldif2ekva and ekva2ldif and
+applied with ldapmodify.
 
 Usage: interop.py KESTRIN HELPER    (exit 77: peers not installed)"""
 import base64
+import glob
 import os
 import shutil
 import signal
@@ -27,7 +34,7 @@ try:
 except ImportError:
     print("python-ldap is not installed: skipped")
     sys.exit(SKIP)
-for tool in ("slapd", "slapcat", "ldapadd", "ldapsearch"):
+for tool in ("slapd", "slapcat", "ldapadd", "ldapmodify", "ldapsearch"):
     if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
         print(f"{tool} is not installed: skipped")
         sys.exit(SKIP)
@@ -35,6 +42,7 @@ for tool in ("slapd", "slapcat", "ldapadd", "ldapsearch"):
 KESTRIN, HELPER = sys.argv[1], sys.argv[2]
 SLAPD = shutil.which("slapd") or "/usr/sbin/slapd"
 SLAPCAT = shutil.which("slapcat") or "/usr/sbin/slapcat"
+SCHEMA_DIR = "/etc/ldap/schema"
 failures = []
 
 
@@ -157,8 +165,10 @@ def run(work, url, conf):
                         # Readers strip these after the colon of a plain value.
                         b"\tleading tab", b"\x0bleading vertical tab", b"\x0cleading form feed",
                         b"inner\ttab\x0bvt\x0cff"],
-        # Raw bytes given under a ";binary" name: written in base64 as "audio".
-        "audio;binary": [b"plain text", b"\tplain\x00text\xff\x0b" + os.urandom(100)],
+        # Raw bytes (slapd refuses the binary option on audio's syntax: raw
+        # bytes under a ";binary" name go through userCertificate below).
+        "audio": [b"plain text", b"\tplain\x00text\xff\x0b" + os.urandom(100)],
+        "description;lang-de": ["Grüße aus Köln".encode(), b"Guten Tag"],
         "jpegPhoto": [photo],
         "userPassword": [b"s\x00cret\xff"],
     }
@@ -173,8 +183,7 @@ def run(work, url, conf):
     add = subprocess.run(["ldapadd", "-x", "-H", url, "-D", ADMIN, "-w", SECRET, "-f", data_path], capture_output=True)
     check(add.returncode == 0, "ldapadd failed: " + add.stderr.decode(errors="replace"))
 
-    # The writer prints a ";binary" name without its options.
-    tool_attrs = {k.replace(";binary", ""): v for k, v in tool_entry.items() if k != "dn"}
+    tool_attrs = {k: v for k, v in tool_entry.items() if k != "dn"}
     expected = {tool_entry["dn"][0].decode(): tool_attrs}
     with open(manifest) as f:
         for line in f:
@@ -206,6 +215,324 @@ def run(work, url, conf):
     with open(slapcat_path, "wb") as f:
         subprocess.run([SLAPCAT, "-f", conf], stdout=f, stderr=subprocess.DEVNULL, check=True)
     compare_readings(slapcat_path, "slapcat output")
+
+    # The rest: each part on its own, so that one failing part does not hide the others.
+    cert = make_certificate(work)
+    parts = [("root DSE", lambda: root_dse(work, url)), ("schema files", schema_files),
+             ("hand-made files", lambda: hand_made_files(work)), ("certificate", lambda: certificate(work, url, cert)),
+             ("language tags", lambda: language_tags(work, url, cert)), ("modify", lambda: modify_record(work, url))]
+    for name, part in parts:
+        try:
+            part()
+        except Exception as e:  # reported with the other failures
+            check(False, f"{name}: {type(e).__name__}: {e}")
+
+
+# ---------------------------------------------------------------------------
+# Record-by-record readings of one file by the library, libldap and
+# python-ldap. A record is an ordered list of (lower-cased name, value bytes),
+# the dn first; python-ldap gives each record as a dn and a dict of value
+# lists, so against it the records are compared grouped by name.
+
+def helper_listing(mode, path):
+    """[[(name, bytes)]] from the helper's "records" or "openldap" listing,
+    None when the helper was built without libldap."""
+    out = subprocess.run([HELPER, mode, path], capture_output=True)
+    if mode == "openldap" and out.returncode == SKIP:
+        return None
+    check(out.returncode == 0, f"{os.path.basename(path)}: helper {mode} failed: "
+          + out.stderr.decode(errors="replace") + out.stdout.decode(errors="replace")[-300:])
+    records = []
+    for line in out.stdout.decode().splitlines():
+        if line == "record":
+            records.append([])
+            continue
+        name, value = line.split("\t")
+        if name == "error":
+            check(False, f"{os.path.basename(path)}: libldap refused a line of the record ending at line {value}")
+            continue
+        records[-1].append((name.lower(), base64.b64decode(value, validate=True)))
+    return records
+
+
+def python_records(path):
+    """[(dn bytes, {lower-cased name: [bytes]})] as python-ldap's LDIFParser reads the file."""
+    class Collect(ldif.LDIFParser):
+        def __init__(self, f):
+            super().__init__(f)
+            self.records = []
+
+        def handle(self, dn, entry):
+            attrs = {}
+            for name, values in entry.items():
+                attrs.setdefault(name.lower(), []).extend(values)
+            self.records.append((dn.encode(), attrs))
+
+    with open(path, "rb") as f:
+        parser = Collect(f)
+        parser.parse()
+    return parser.records
+
+
+def grouped(record):
+    """(dn bytes, {name: [bytes]}) of a record whose first pair is its dn."""
+    if not record or record[0][0] != "dn":
+        return (None, record)
+    attrs = {}
+    for name, value in record[1:]:
+        attrs.setdefault(name, []).append(value)
+    return (record[0][1], attrs)
+
+
+def show_difference(label, ours, theirs):
+    for i in range(max(len(ours), len(theirs))):
+        a = ours[i] if i < len(ours) else None
+        b = theirs[i] if i < len(theirs) else None
+        if a != b:
+            print(f"  {label} record {i + 1}:\n    library: {str(a)[:600]}\n    peer:    {str(b)[:600]}")
+            return
+
+
+def compare_three(path, label, with_python=True, with_libldap=True):
+    """Checks that the library, libldap and python-ldap read path alike."""
+    ours = helper_listing("records", path)
+    check(len(ours) > 0, f"{label}: the library read no record")
+    if with_libldap:
+        theirs = helper_listing("openldap", path)
+        if theirs is None:
+            print(f"{label}: the helper was built without libldap: its reading is not compared")
+        else:
+            check(ours == theirs, f"{label}: the library and libldap read different records")
+            if ours != theirs:
+                show_difference(label, ours, theirs)
+    if with_python:
+        ours_grouped = [grouped(r) for r in ours]
+        theirs = python_records(path)
+        check(ours_grouped == theirs, f"{label}: the library and python-ldap read different records")
+        if ours_grouped != theirs:
+            show_difference(label, ours_grouped, theirs)
+
+
+def schema_files():
+    """The schema LDIF files slapd installs: long folded lines, comments inside the entry."""
+    paths = sorted(glob.glob(os.path.join(SCHEMA_DIR, "*.ldif")))
+    check(len(paths) > 0, f"no schema LDIF file under {SCHEMA_DIR}")
+    for path in paths:
+        compare_three(path, "schema " + os.path.basename(path))
+
+
+def hand_made_files(work):
+    """The fill after the marker and the empty dn, in the forms both peers read as RFC 2849 does
+    (an empty base64 value is left out: the library gives no pair for it)."""
+    fills = os.path.join(work, "fills.ldif")
+    with open(fills, "wb") as f:
+        f.write(b"dn:\nobjectClass: top\nentryDN:\n\n"
+                b"dn:  cn=two spaces,dc=example,dc=org\ncn:foo\ncn:   x\ncn:\ncn:   \n"
+                b"cn:  inner  and trailing  \ndescription::   w4Q=\nsn:\tleading tab\n\n"
+                b"dn:: Y249YmFzZTY0LGRjPWV4YW1wbGUsZGM9b3Jn\ncn: base64 dn\n")
+    # libldap skips every white space byte after the colon, python-ldap keeps
+    # a tab right after it: the tab line is compared with python-ldap only.
+    compare_three(fills, "hand-made fills", with_libldap=False)
+    no_tab = os.path.join(work, "fills_no_tab.ldif")
+    with open(fills, "rb") as f, open(no_tab, "wb") as g:
+        g.write(f.read().replace(b"sn:\tleading tab\n", b""))
+    compare_three(no_tab, "hand-made fills (no tab)")
+    # python-ldap wants "dn" in lower case; libldap takes any case.
+    upper = os.path.join(work, "upper_dn.ldif")
+    with open(upper, "wb") as f:
+        f.write(b"DN: cn=upper,dc=example,dc=org\ncn: upper\n\nDn: cn=mixed,dc=example,dc=org\ncn: mixed\n")
+    ours = helper_listing("records", upper)
+    check([r[0] if r else None for r in ours] == [("dn", b"cn=upper,dc=example,dc=org"), ("dn", b"cn=mixed,dc=example,dc=org")],
+          f"upper-case DN: the library read {ours}")
+    compare_three(upper, "upper-case DN", with_python=False)
+
+
+def root_dse(work, url):
+    """The root DSE as ldapsearch prints it: "dn:" and "entryDN:" with nothing after the colon."""
+    path = os.path.join(work, "root_dse.ldif")
+    with open(path, "wb") as f:
+        subprocess.run(["ldapsearch", "-x", "-LLL", "-H", url, "-b", "", "-s", "base", "*", "+"], stdout=f, check=True)
+    with open(path, "rb") as f:
+        check(f.read().startswith(b"dn:\n"), "ldapsearch printed the root DSE without a bare dn: line")
+    compare_three(path, "root DSE")
+    compare_readings(path, "root DSE")
+
+
+def search_entry(url, dn, attrs=None):
+    conn = ldap.initialize(url)
+    try:
+        conn.simple_bind_s(ADMIN, SECRET)
+        [(_, got)] = conn.search_s(dn, ldap.SCOPE_BASE, attrlist=attrs)
+        return got
+    finally:
+        conn.unbind_s()
+
+
+def ldap_tool(tool, url, path):
+    return subprocess.run([tool, "-x", "-H", url, "-D", ADMIN, "-w", SECRET, "-f", path], capture_output=True)
+
+
+def make_certificate(work):
+    """DER bytes of a new self-signed certificate (openssl), else a fixed one."""
+    if shutil.which("openssl"):
+        der = os.path.join(work, "cert.der")
+        made = subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                               "-nodes", "-subj", "/CN=kestrin", "-days", "2", "-keyout", os.path.join(work, "key.pem"),
+                               "-outform", "DER", "-out", der], capture_output=True)
+        if made.returncode == 0:
+            with open(der, "rb") as f:
+                return f.read()
+    return base64.b64decode(FIXED_CERTIFICATE)
+
+
+def certificate(work, url, cert):
+    """Raw DER bytes under userCertificate;binary, written by the tool from a file."""
+    der = os.path.join(work, "cert_in.der")
+    with open(der, "wb") as f:
+        f.write(cert)
+    dn = "uid=cert,ou=people," + SUFFIX
+    line = subprocess.run([KESTRIN, "-a", "userCertificate;binary", "-i", der], capture_output=True)
+    check(line.returncode == 0, "kestrin -a userCertificate;binary failed: " + line.stderr.decode(errors="replace"))
+    check(line.stdout.startswith(b"userCertificate;binary:: "),
+          "kestrin -a userCertificate;binary printed " + repr(line.stdout[:40]))
+    path = os.path.join(work, "cert.ldif")
+    with open(path, "wb") as f:
+        f.write(f"dn: {dn}\nobjectClass: inetOrgPerson\nuid: cert\ncn: cert\nsn: cert\n".encode() + line.stdout)
+    add = ldap_tool("ldapadd", url, path)
+    check(add.returncode == 0, "ldapadd of the tool's userCertificate;binary line failed: "
+          + add.stderr.decode(errors="replace").strip())
+    if add.returncode != 0:
+        return
+    got = search_entry(url, dn, ["userCertificate;binary"])
+    check(got.get("userCertificate;binary") == [cert],
+          f"userCertificate;binary read back differs: {sorted(got)} {len(got.get('userCertificate;binary', [b''])[0])} bytes")
+
+
+def fold(line):
+    """An LDIF line folded at 76 characters."""
+    return "\n ".join(line[i:i + 76] for i in range(0, len(line), 76)) + "\n"
+
+
+def language_tags(work, url, cert):
+    """Attribute options kept through ldif2ekva and ekva2ldif: description;lang-de in
+    plain and base64 form, userCertificate;binary; loaded and read back."""
+    dn = "uid=lang,ou=people," + SUFFIX
+    umlauts = "Grüße aus Köln".encode()
+    source = (f"dn: {dn}\nobjectClass: inetOrgPerson\nuid: lang\ncn: lang\nsn: lang\n"
+              "description;lang-de: Guten Tag\n"
+              f"description;lang-de:: {base64.b64encode(umlauts).decode()}\n"
+              "description: plain\n"
+              + fold("userCertificate;binary:: " + base64.b64encode(cert).decode()))
+    src_path = os.path.join(work, "lang_source.ldif")
+    with open(src_path, "w") as f:
+        f.write(source)
+    out = subprocess.run([HELPER, "convert", src_path], capture_output=True)
+    check(out.returncode == 0, "helper convert (lang-de) failed: " + out.stderr.decode(errors="replace"))
+    text = out.stdout
+    unfolded = text.replace(b"\n ", b"")
+    for prefix in (b"\ndescription;lang-de: Guten Tag\n", b"\ndescription;lang-de:: ", b"\ndescription: plain\n",
+                   b"\nuserCertificate;binary:: "):
+        check(prefix in unfolded, f"ekva2ldif(ldif2ekva()) lost {prefix.strip()!r}: {unfolded.decode(errors='replace')[:600]}")
+    path = os.path.join(work, "lang.ldif")
+    with open(path, "wb") as f:
+        f.write(text)
+    add = ldap_tool("ldapadd", url, path)
+    check(add.returncode == 0, "ldapadd of ekva2ldif(ldif2ekva()) with lang-de failed: "
+          + add.stderr.decode(errors="replace").strip())
+    if add.returncode != 0:
+        return
+    got = search_entry(url, dn, ["description", "userCertificate;binary"])
+    want = {"description;lang-de": sorted([b"Guten Tag", umlauts]), "description": [b"plain"],
+            "userCertificate;binary": [cert]}
+    check({k: sorted(v) for k, v in got.items()} == want,
+          f"lang-de entry read back differs: {({k: [x[:40] for x in v] for k, v in got.items()})}")
+
+
+MODIFY = """dn: {dn}
+changetype: modify
+replace: description
+description: replaced
+description:: {leading}
+-
+add: mail
+mail: one@example.org
+mail: two@example.org
+-
+delete: telephoneNumber
+telephoneNumber: +1 555 0100
+-
+delete: title
+-
+add: description;lang-de
+description;lang-de:: {umlauts}
+-
+replace: displayName
+displayName: Zoë
+-
+"""
+
+
+def modify_record(work, url):
+    """A modify record through ldif2ekva and ekva2ldif, applied with ldapmodify,
+    leaves the entry as the original text does on a twin entry."""
+    dns = {k: f"uid=mod-{k},ou=people,{SUFFIX}" for k in ("text", "ekva")}
+    entries = "".join(f"dn: {dn}\nobjectClass: inetOrgPerson\nuid: mod-{k}\ncn: mod\nsn: mod\n"
+                      "description: first\ndescription: second\ntitle: Dr\ntitle: Prof\n"
+                      "telephoneNumber: +1 555 0100\ntelephoneNumber: +1 555 0101\n\n"
+                      for k, dn in dns.items())
+    path = os.path.join(work, "mod_entries.ldif")
+    with open(path, "w") as f:
+        f.write(entries)
+    add = ldap_tool("ldapadd", url, path)
+    check(add.returncode == 0, "ldapadd of the modify twins failed: " + add.stderr.decode(errors="replace").strip())
+    if add.returncode != 0:
+        return
+    fields = {"leading": base64.b64encode(b" leading space").decode(),
+              "umlauts": base64.b64encode("Äpfel".encode()).decode()}
+    text_path = os.path.join(work, "mod_text.ldif")
+    with open(text_path, "w") as f:
+        f.write(MODIFY.format(dn=dns["text"], **fields))
+    source_path = os.path.join(work, "mod_source.ldif")
+    with open(source_path, "w") as f:
+        f.write(MODIFY.format(dn=dns["ekva"], **fields))
+    out = subprocess.run([HELPER, "convert", source_path], capture_output=True)
+    check(out.returncode == 0, "helper convert (modify) failed: " + out.stderr.decode(errors="replace"))
+    lines = out.stdout.decode(errors="replace").split("\n")
+    check(lines.count("-") == MODIFY.split("\n").count("-") and not any(l.startswith("-:") for l in lines),
+          "ekva2ldif(ldif2ekva()) of the modify record does not separate the changes with '-' lines:\n"
+          + out.stdout.decode(errors="replace"))
+    ekva_path = os.path.join(work, "mod_ekva.ldif")
+    with open(ekva_path, "wb") as f:
+        f.write(out.stdout)
+    by_text = ldap_tool("ldapmodify", url, text_path)
+    check(by_text.returncode == 0, "ldapmodify of the modify record as written failed: "
+          + by_text.stderr.decode(errors="replace").strip())
+    by_ekva = ldap_tool("ldapmodify", url, ekva_path)
+    check(by_ekva.returncode == 0, "ldapmodify of ekva2ldif(ldif2ekva(modify record)) failed: "
+          + by_ekva.stderr.decode(errors="replace").strip())
+    result = {}
+    for k, dn in dns.items():
+        got = search_entry(url, dn)
+        got.pop("uid", None)
+        result[k] = {name: sorted(values) for name, values in got.items()}
+    want = {"objectClass": [b"inetOrgPerson"], "cn": [b"mod"], "sn": [b"mod"],
+            "description": sorted([b"replaced", b" leading space"]), "mail": [b"one@example.org", b"two@example.org"],
+            "telephoneNumber": [b"+1 555 0101"], "description;lang-de": ["Äpfel".encode()],
+            "displayName": ["Zoë".encode()]}
+    check(result["text"] == want, f"the modify record as written gave {result['text']}")
+    check(result["ekva"] == result["text"],
+          f"the modify record through ldif2ekva/ekva2ldif gave {result['ekva']}, as written {result['text']}")
+
+
+# A self-signed certificate (CN=kestrin, P-256, DER) for machines without openssl.
+FIXED_CERTIFICATE = (
+    "MIIBezCCASGgAwIBAgIURfUtLwHTJ1hXjS2nW4KdEPsDPnYwCgYIKoZIzj0EAwIwEjEQMA4GA1UE"
+    "AwwHa2VzdHJpbjAgFw0yNjEyMTAxMzE3NTVaGA8yMTI2MTExNjEzMTc1NVowEjEQMA4GA1UEAwwH"
+    "a2VzdHJpbjBZMBMGByqGSM49AgEGCCqGSM49AwEHA0IABMxI0+dI6xstLk2yMf+fmE3lDtYhI+jN"
+    "HzrPx6sRj8IW9wVRPwiveZbxdwxAp7CQMt706wqHwtBYYB0jVlPjMRKjUzBRMB0GA1UdDgQWBBS3"
+    "WJffKoWhRqGfckYSfM4KfrualzAfBgNVHSMEGDAWgBS3WJffKoWhRqGfckYSfM4KfrualzAPBgNV"
+    "HRMBAf8EBTADAQH/MAoGCCqGSM49BAMCA0gAMEUCIQCcKpcv0NWyvuE8VzhTG+UNJZPJFn8vab/r"
+    "w43zf+1bpgIgUGIvhd74ejhwnJn+voScYtB5tx9J5NetHpHKEz67V0E=")
 
 
 if __name__ == "__main__":
