@@ -144,7 +144,11 @@ inline constexpr char kUsageBody[] =
     "  --infile,\t-i <args>\t\tInput File (if ommitted, stdin)\n"
     "  --out,\t-o <args>\t\tOutputfile instead of stdout\n"
     "  --attr,\t-a <args>\t\tAttribute name\n"
-    "  --version,\t-V\t\t\tShow version information\n";
+    "  --version,\t-V\t\t\tShow version information\n"
+    "  --wrap,\t-w <args>\t\tfold lines at <args> characters (0: never)\n"
+    "  --utf8,\t-u\t\t\twrite UTF-8 text as it is\n"
+    "  --strip-newline,\t-n\t\t\tdrop one newline at the end of input\n"
+    "  --decode,\t-d\t\t\tLDIF input: write the value of the attribute\n";
 
 // ---- records, sets and string lists ---------------------------------------
 

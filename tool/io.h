@@ -12,6 +12,12 @@
 
 namespace kestrin::tool {
 
+// How writing the run's result to a descriptor ended. kInputFailed: the
+// input changed since it was checked or could not be kept apart from the
+// output (its message has been written); kOutputFailed: a write failed,
+// errno tells why.
+enum class Written { kOk, kInputFailed, kOutputFailed };
+
 using fd::copy;
 using fd::Drained;
 using fd::End;

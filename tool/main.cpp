@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,24 @@ struct Settings {
     std::string attr, infile, outfile, string;
     bool decode = false, encode = false, guess = false;
     bool string_given = false, file_given = false, out_given = false;
+    int wrap = kestrin::tool::kDefaultWrap;
+    bool utf8 = false, strip_newline = false, ldif_decode = false;
+    // The first option given that shapes the LDIF line, as written: none of
+    // them means anything when LDIF is read back (-d).
+    std::string line_option;
 };
+
+// A fold width: a decimal number, 0 or 2..2147483647.
+std::optional<int> parse_wrap(std::string_view text) {
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    long long n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n == 1 || n > INT_MAX) return std::nullopt;
+    return static_cast<int>(n);
+}
 
 [[noreturn]] void out_of_memory() {
     std::puts("Unable to allocate memory.\n");
@@ -53,6 +71,13 @@ int usage_error(const char *program, const char *format, const char *argument) {
 // Acts on one parsed option; returns the exit status when the run ends here.
 std::optional<int> apply_option(int code, const char *value, const char *program, Settings &s) {
     switch (code) {
+        case OPT_B64_READ: case OPT_B64_WRITE: case OPT_B64_GUESS:
+        case OPT_WRAP: case OPT_UTF8: case OPT_STRIP_NEWLINE:
+            if (s.line_option.empty()) s.line_option = opt_written();
+            break;
+        default: break;
+    }
+    switch (code) {
         case OPT_B64_READ: s.decode = true; break;
         case OPT_B64_WRITE: s.encode = true; break;
         case OPT_B64_GUESS: s.guess = true; break;
@@ -61,6 +86,15 @@ std::optional<int> apply_option(int code, const char *value, const char *program
         case OPT_OUT: s.out_given = true; s.outfile = value; break;
         case OPT_ATTR: s.attr = value; break;
         case OPT_VERSION: std::fprintf(stderr, "kestrin %s\n", KESTRIN_VERSION); return 0;
+        case OPT_WRAP: {
+            const auto width = parse_wrap(value);
+            if (!width) return usage_error(program, "Invalid wrap width <%s>\n", value);
+            s.wrap = *width;
+            break;
+        }
+        case OPT_UTF8: s.utf8 = true; break;
+        case OPT_STRIP_NEWLINE: s.strip_newline = true; break;
+        case OPT_DECODE: s.ldif_decode = true; break;
         case OPT_UNRECOGNISED: return usage_error(program, "Unknown option <%s>\n", value);
         case OPT_UNEXPECTED: return usage_error(program, "Unexpected argument <%s>\n", value);
         case OPT_NEEDS_VALUE: return usage_error(program, "Option <%s> needs a value\n", value);
@@ -83,6 +117,10 @@ std::optional<int> read_command_line(int argc, char **argv, Settings &s) {
 }
 
 std::optional<int> check_settings(const char *program, const Settings &s) {
+    // Options that cannot go together are command-line errors.
+    if (s.ldif_decode && !s.line_option.empty())
+        return usage_error(program, "Options <-d> and <%s> cannot be combined\n", s.line_option.c_str());
+    if (s.guess && s.utf8) return usage_error(program, "%s", "Options <-G> and <-u> cannot be combined\n");
     if (s.attr.empty()) {
         std::fputs("You must specify an attribute\n", stderr);
         opt_usage_to(stderr, program, opt_tool_table);
@@ -108,6 +146,10 @@ tool::Request make_request(const Settings &s) {
     r.attr = s.attr;
     r.decode = s.decode;
     r.base64 = kestrin::ldif::has_option(s.attr, "binary") || (s.encode && !s.guess);
+    r.wrap = s.wrap;
+    r.utf8 = s.utf8;
+    r.strip_newline = s.strip_newline;
+    r.ldif_decode = s.ldif_decode;
     if (s.string_given) {
         r.source = tool::Source::kString;
         r.string = s.string;

@@ -15,6 +15,10 @@ extern "C" const opt_spec opt_tool_table[] = {
     {OPT_OUT, "out", "Outputfile instead of stdout", "o", 1},
     {OPT_ATTR, "attr", "Attribute name", "a", 1},
     {OPT_VERSION, "version", "Show version information", "V", 0},
+    {OPT_WRAP, "wrap", "fold lines at <args> characters (0: never)", "w", 1},
+    {OPT_UTF8, "utf8", "write UTF-8 text as it is", "u", 0},
+    {OPT_STRIP_NEWLINE, "strip-newline", "drop one newline at the end of input", "n", 0},
+    {OPT_DECODE, "decode", "LDIF input: write the value of the attribute", "d", 0},
     {0, nullptr, nullptr, nullptr, 0},
 };
 
@@ -24,6 +28,7 @@ namespace {
 int opt_index = 1;         // next argument to examine
 size_t bundle_pos = 0;     // next letter of a bundle such as "-bB"; 0 outside one
 bool options_ended = false;  // "--" has been seen
+std::string last_written;    // the last option returned, as written
 
 bool is_long(std::string_view arg) { return arg.size() > 2 && arg.starts_with("--"); }
 bool is_short(std::string_view arg) { return arg.size() > 1 && arg[0] == '-' && arg[1] != '-'; }
@@ -107,6 +112,7 @@ int joined_value(std::string_view arg, const opt_spec *table, char **value) {
     const opt_spec *row = find_row(arg.substr(0, eq), table);
     ++opt_index;
     if (!row || !row->has_arg) return with_copy(OPT_UNRECOGNISED, arg, value);
+    last_written = arg.substr(0, eq);
     return with_copy(row->code, arg.substr(eq + 1), value);
 }
 
@@ -114,6 +120,7 @@ int joined_value(std::string_view arg, const opt_spec *table, char **value) {
 int bundle_letter(int argc, char **argv, const opt_spec *table, char **value) {
     const std::string_view arg = argv[opt_index];
     const opt_spec &row = *find_letter(arg[bundle_pos], table);
+    last_written = std::string("-") + arg[bundle_pos];
     if (++bundle_pos < arg.size()) return row.code;
     bundle_pos = 0;
     return found(argc, argv, table, row, value);
@@ -139,7 +146,10 @@ extern "C" int opt_next(int argc, char **argv, const opt_spec *table, char **val
         ++opt_index;
         return with_copy(OPT_UNEXPECTED, arg, value);
     }
-    if (const opt_spec *row = find_row(arg, table)) return found(argc, argv, table, *row, value);
+    if (const opt_spec *row = find_row(arg, table)) {
+        last_written = arg;
+        return found(argc, argv, table, *row, value);
+    }
     if (is_long(arg) && arg.find('=') != std::string_view::npos) return joined_value(arg, table, value);
     if (is_bundle(arg, table)) {
         bundle_pos = 1;
@@ -184,8 +194,11 @@ extern "C" int opt_usage(const char *program, const opt_spec *table) noexcept {
     return opt_usage_to(stdout, program, table);
 }
 
+extern "C" const char *opt_written(void) noexcept { return last_written.c_str(); }
+
 extern "C" void opt_reset(void) noexcept {
     opt_index = 1;
     bundle_pos = 0;
     options_ended = false;
+    last_written.clear();
 }

@@ -47,7 +47,11 @@ enum {
     OPT_INFILE,
     OPT_OUT,
     OPT_ATTR,
-    OPT_VERSION
+    OPT_VERSION,
+    OPT_WRAP,
+    OPT_UTF8,
+    OPT_STRIP_NEWLINE,
+    OPT_DECODE
 };
 extern const opt_spec opt_tool_table[];
 
@@ -77,6 +81,11 @@ int opt_usage(const char *program, const opt_spec *table) KESTRIN_NOEXCEPT;
 /* opt_usage_to: the same usage on stream (standard error after a command-line
  * error, so that standard output carries only LDIF); returns 1. */
 int opt_usage_to(FILE *stream, const char *program, const opt_spec *table) KESTRIN_NOEXCEPT;
+
+/* opt_written: the last option that opt_next returned, as it was written:
+ * "--wrap" (also for "--wrap=5"), "-w", or "-w" for the letter of a bundle
+ * such as "-bw"; "" before the first. Valid until the next call. */
+const char *opt_written(void) KESTRIN_NOEXCEPT;
 
 /* opt_reset: starts parsing again at argument 1 (for programs and tests that
  * parse more than one argument vector). */
