@@ -131,7 +131,9 @@
 
 /* ldif/ldif.h */
 #define ldif_write_attr kestrin_ldif_write_attr
+#define ldif_write_attr_wrap kestrin_ldif_write_attr_wrap
 #define ldif_fwrite_attr kestrin_ldif_fwrite_attr
+#define ldif_fwrite_attr_wrap kestrin_ldif_fwrite_attr_wrap
 #define ldif_parse_line kestrin_ldif_parse_line
 #define ldif_set_file_references kestrin_ldif_set_file_references
 #define ldif_next_entry kestrin_ldif_next_entry
@@ -145,5 +147,6 @@
 #define ldif_entry_get_attr kestrin_ldif_entry_get_attr
 #define ldif_entry_get_attr_values kestrin_ldif_entry_get_attr_values
 #define ekva2ldif kestrin_ekva2ldif
+#define ekva2ldif_wrap kestrin_ekva2ldif_wrap
 
 #endif

@@ -129,6 +129,19 @@ bool Input::read_at(char *out, size_t from, size_t n) const {
     return false;
 }
 
+bool Input::drop_final_newline() {
+    char last[2] = {};
+    const size_t n = std::min<size_t>(size_, 2);
+    if (n == 0) return true;
+    if (in_memory_)
+        std::memcpy(last, data_.get() + size_ - n, n);
+    else if (!read_at(last, size_ - n, n))
+        return false;
+    if (last[n - 1] != '\n') return true;
+    size_ -= n == 2 && last[0] == '\r' ? 2 : 1;
+    return true;
+}
+
 // After a pass over a file: the length and, for a file read in place, the
 // modification time it had when taken.
 bool Input::unchanged() const {

@@ -91,6 +91,11 @@ public:
         return unchanged() ? Pass::kDone : Pass::kReadFailed;
     }
 
+    // Takes one line feed, or one CR LF, at the end of the input out of it
+    // (before anything else reads it). false when reading the last bytes
+    // failed (errno tells).
+    bool drop_final_newline();
+
     // Whether the input is read in place from the file that fd writes.
     bool shares_file(int fd) const;
     // Copies an input read in place to a temporary file, to be read from

@@ -38,26 +38,28 @@ using Pass = Input::Pass;
 // the descriptor whenever it is full.
 class Sink {
 public:
-    Sink(int fd, size_t capacity)
-        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)) {}
+    Sink(int fd, size_t capacity, size_t width)
+        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), folder_(width) {}
 
-    // The next characters of the unfolded line.
-    void text(std::string_view t) {
+    // The next characters of the unfolded line; with keep_utf8 no fold
+    // falls inside a well-formed UTF-8 sequence.
+    void text(std::string_view t, bool keep_utf8 = false) {
         while (!t.empty() && !failed_) {
             const size_t room = capacity_ - used_;
             size_t n = t.size();
-            if (folder_.room(n) > room) n = room / (ldif::kNextLines + 2) * ldif::kNextLines;
+            if (folder_.most_room(n) > room) n = folder_.fits(room);
             if (n == 0) {
                 flush();
                 continue;
             }
-            used_ = static_cast<size_t>(folder_.put(t.substr(0, n), buffer_.get() + used_) - buffer_.get());
+            used_ = static_cast<size_t>(folder_.put(t.substr(0, n), buffer_.get() + used_, keep_utf8) - buffer_.get());
             t.remove_prefix(n);
         }
     }
 
     void end_line() {
-        if (used_ == capacity_) flush();
+        if (folder_.most_room(0) + 1 > capacity_ - used_) flush();
+        used_ = static_cast<size_t>(folder_.finish(buffer_.get() + used_) - buffer_.get());
         buffer_[used_++] = '\n';
     }
 
@@ -130,6 +132,9 @@ struct Stream::Impl {
     std::string attr, path;
     Source source = Source::kStdin;
     bool decode = false, base64 = false;
+    size_t width = kDefaultWrap;
+    bool utf8 = false;
+    size_t measured = 0;  // characters of the folded line for a plain value with -u
     bool ldif_decode = false;
     LdifValue ldif_value;  // the way back (-d)
     Input input;
@@ -160,20 +165,28 @@ struct Stream::Impl {
     // The first pass: reads everything, validates the base64 text and makes
     // the safe-string decision. Returns the exit status of a failure, or 0.
     int analyse(bool &unsafe) {
-        ldif::SafeScan scan(false);
+        ldif::SafeScan scan(utf8 ? ldif::HighBytes::kUtf8 : ldif::HighBytes::kUnsafe);
         Base64Pieces decoder;
         const auto decoded = decode_buffer();
         value_len = 0;
+        // With -u the folds of a plain value depend on its bytes: the line is
+        // laid out here without being written, to know its length.
+        ldif::Folder layout(width);
+        measured = layout.measure(attr) + layout.measure(": ");
+        const auto look_at = [&](std::string_view bytes) {
+            scan.feed(bytes);
+            if (utf8 && !scan.base64()) measured += layout.measure(bytes, true);
+        };
         const Pass pass = input.each_piece([&](char *p, size_t n) {
             if (!decode) {
-                if (!base64) scan.feed({p, n});
+                if (!base64) look_at({p, n});
                 return true;
             }
             // Once the value is known to go out in base64 its bytes are not
             // needed here, only the text's validity.
             const bool scanning = !base64 && !scan.base64();
             const size_t got = decoder.feed(p, n, scanning ? decoded.get() : nullptr);
-            if (scanning) scan.feed({reinterpret_cast<const char *>(decoded.get()), got});
+            if (scanning) look_at({reinterpret_cast<const char *>(decoded.get()), got});
             value_len += got;
             // A file in place is still read to its end: a read error there
             // is reported before any decoding error.
@@ -191,7 +204,9 @@ struct Stream::Impl {
                          decoder.finish() ? 0 : -1);
             return 1;
         }
+        scan.finish();
         unsafe = scan.base64();
+        measured += layout.measure_finish() + 1;
         return 0;
     }
 
@@ -210,7 +225,7 @@ struct Stream::Impl {
             if (written == Written::kInputFailed) input_failed();
             return written;
         }
-        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4 * (ldif::kNextLines + 2)));
+        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4096), width);
         sink.text(head.name);
         sink.text(head.marker);
         const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);
@@ -251,7 +266,7 @@ struct Stream::Impl {
             if (base64)
                 encoder.feed(reinterpret_cast<const unsigned char *>(p), n);
             else
-                sink.text({p, n});
+                sink.text({p, n}, utf8);
             return !sink.failed();
         };
         const Pass pass = input.each_piece([&](char *p, size_t n) {
@@ -289,6 +304,8 @@ int Stream::prepare(const Request &request) {
     s.source = request.source;
     s.decode = request.decode;
     s.base64 = request.base64;
+    s.width = static_cast<size_t>(request.wrap);
+    s.utf8 = request.utf8;
     s.ldif_decode = request.ldif_decode;
     if (!s.acquire(request)) {
         s.input_failed();
@@ -297,6 +314,10 @@ int Stream::prepare(const Request &request) {
     if (s.ldif_decode) {
         const int status = s.ldif_value.prepare(s.input, s.attr);
         if (status != LdifValue::kReadFailed) return status;
+        s.input_failed();
+        return 1;
+    }
+    if (request.strip_newline && !s.input.drop_final_newline()) {
         s.input_failed();
         return 1;
     }
@@ -318,7 +339,7 @@ int Stream::prepare(const Request &request) {
     // and all ("userCertificate;binary:: ...").
     s.head = {s.attr, {}, s.base64 ? ":: " : ": "};
     const size_t text = s.base64 ? base64_encoded_size(s.value_len) : s.value_len;
-    s.total = ldif::folded_length(s.head.size() + text);
+    s.total = s.base64 || !s.utf8 ? ldif::folded_length(s.head.size() + text, s.width) : s.measured;
     if (s.total > INT_MAX) {
         std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
         std::fputs("Failed to write ldif buffer\n", stderr);

@@ -6,9 +6,14 @@
  * Line forms, each ending in one line feed (no carriage return is written):
  *   plain "name: value", base64 "name:: text", URL "name:< url", and the
  *   separator line (a lone line feed) for an empty or absent name.
- * A line longer than 78 characters (line feed included) is folded: the first
- * 77 characters of the unfolded line, a line feed, then one space and the next
- * 76 characters per line.
+ * Folding, at a width W (77 unless a _wrap function is given another): a
+ * line longer than W characters (its line feed not counted) is folded: the
+ * first W characters of the unfolded line, a line feed, then one space and
+ * the next W - 1 characters per line. W 0 never folds. In modes
+ * LDIF_ENC_AUTO8 and LDIF_ENC_UTF8 a plain value is never folded between the
+ * bytes of one well-formed UTF-8 sequence: the fold moves back to the start
+ * of the sequence (that physical line is up to 3 characters shorter), unless
+ * the sequence begins its physical line (W too small to hold it).
  */
 #ifndef KESTRIN_LDIF_LDIF_H
 #define KESTRIN_LDIF_LDIF_H
@@ -29,7 +34,8 @@ typedef enum ldif_encoding {
     LDIF_ENC_BASE64 = 1, /* always base64, over exactly value_len bytes */
     LDIF_ENC_AUTO8 = 2,  /* as AUTO, but bytes 0x80-0xFF stay plain (UTF-8) */
     LDIF_ENC_URL = 3,    /* the value text as it is, in the URL form */
-    LDIF_ENC_GUESS = 4   /* as AUTO */
+    LDIF_ENC_GUESS = 4,  /* as AUTO */
+    LDIF_ENC_UTF8 = 5    /* as AUTO, but well-formed UTF-8 (RFC 3629) stays plain */
 } ldif_encoding;
 
 /*
@@ -41,22 +47,27 @@ typedef enum ldif_encoding {
  *   line appended. On success *count grows by the characters appended and a
  *   NUL (not counted) follows the text.
  *   name: the attribute description. Empty or NULL writes only the separator
- *   line (one line feed). ";binary" anywhere in it prints the name up to its
- *   first ';' with "::"; else ";filename" prints it up to its first ';' with
- *   ":<". A name holding a line feed, a carriage return or a colon, or
- *   beginning with a space or a '#' (it would read back as a comment), is
- *   refused.
- *   value/value_len/mode: modes AUTO, AUTO8, GUESS (and unknown modes) take
- *   the value as text up to its first NUL and write it plain unless it begins
- *   with a space, ':', '<', a tab, a vertical tab or a form feed, or holds a
- *   line feed or carriage return, or (not in AUTO8) a byte 0x80-0xFF; an
+ *   line (one line feed). The name's last option equal to "binary" (ASCII
+ *   case ignored) is left out of the printed name, every other option stays,
+ *   and the separator is "::" ("photo;binary" prints "photo::",
+ *   "cn;lang-de;binary" prints "cn;lang-de::"); else its last option equal
+ *   to "filename" is left out in the same way and the separator is ":<".
+ *   "x;binaryfoo" has neither option. A name holding a line feed, a carriage
+ *   return or a colon, or beginning with a space or a '#' (it would read
+ *   back as a comment), is refused.
+ *   value/value_len/mode: modes AUTO, AUTO8, GUESS, UTF8 (and unknown modes)
+ *   take the value as text up to its first NUL and write it plain unless it
+ *   begins with a space, ':', '<', a tab, a vertical tab or a form feed, or
+ *   holds a line feed or carriage return, or a byte 0x80-0xFF (in AUTO8 any
+ *   such byte is allowed; in UTF8 those that form well-formed UTF-8 are); an
  *   unsafe value is written in base64.
  *   When value_len > 0 and a NUL lies in the first value_len bytes, all
  *   value_len bytes are written in base64. BASE64 encodes exactly value_len
  *   bytes. URL writes the text up to the first NUL, never encoded; a URL
  *   holding a line feed or carriage return is refused like such a name.
  * Returns the buffer, or NULL when:
- *   - the name or the URL is refused, the text would not fit an int count (errno is then
+ *   - the width is 1 or negative (errno EINVAL; _wrap functions only), the
+ *     name or the URL is refused, the text would not fit an int count (errno is then
  *     EOVERFLOW), or the buffer cannot be allocated or grown: the caller's
  *     buffer is still valid and unchanged;
  *   - the base64 working buffer cannot be allocated ("Failed to allocate
@@ -67,12 +78,25 @@ char *ldif_write_attr(char *buffer, int *count, const char *name,
                       const char *value, int value_len, int mode) KESTRIN_NOEXCEPT;
 
 /*
+ * ldif_write_attr_wrap: ldif_write_attr folding at `width` (see the top of
+ * this header): the longest physical line in characters, its line feed not
+ * counted; 0 never folds. ldif_write_attr is width 77. A width of 1 or a
+ * negative width returns NULL with errno EINVAL, the buffer unchanged.
+ */
+char *ldif_write_attr_wrap(char *buffer, int *count, const char *name,
+                           const char *value, int value_len, int mode, int width) KESTRIN_NOEXCEPT;
+
+/*
  * ldif_fwrite_attr: writes one attribute line (as ldif_write_attr builds it)
  * to stream. Returns the number of characters written; 0 when the line could
  * not be built (nothing is written then).
  */
 int ldif_fwrite_attr(FILE *stream, const char *name,
                      const char *value, int value_len, int mode) KESTRIN_NOEXCEPT;
+/* ldif_fwrite_attr_wrap: ldif_fwrite_attr folding at width, as
+ * ldif_write_attr_wrap (0 for a width of 1 or a negative width). */
+int ldif_fwrite_attr_wrap(FILE *stream, const char *name,
+                          const char *value, int value_len, int mode, int width) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_parse_line: reads the logical line at cursor (continuation lines that
@@ -80,7 +104,9 @@ int ldif_fwrite_attr(FILE *stream, const char *name,
  * never continued; every CR is left out) and splits it:
  *   empty line       -> name "", value "", length 0
  *   "#..." comment   -> name "#", value "#", length 1
- *   name: text       -> the text (one byte after the colon is skipped)
+ *   name: text       -> the text; the fill after the marker (every space,
+ *                       none included, but no other character: "cn:\tx"
+ *                       gives "\tx") is skipped after ":", "::" and ":<"
  *   name:: base64    -> the decoded bytes, *binary 1; nothing after the
  *                       marker ("name:: " or "name::") is the empty value
  *   name:< reference -> the bytes of the file ("file://path" or a plain path),
@@ -119,7 +145,9 @@ int ldif_set_file_references(int allow) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
- * "dn:" line are skipped, the entry runs to the next blank line (consumed) or
+ * "dn:" line (its first three bytes "dn:" in any letter case, with or
+ * without a value: "dn:" alone is the empty name of the root DSE) are
+ * skipped, the entry runs to the next blank line (consumed) or
  * the end of the text. A blank line is an empty line or one of CRs only.
  * Folded lines are joined (as ldif_parse_line joins them: a line after a
  * blank line is never a continuation), one CR before a line's end is
@@ -200,11 +228,20 @@ int ldif_entry_get_attr_values(const char *entry, int length, const char *attr, 
  * ekva2ldif: the text of one LDIF entry for the record: the dn (first value
  * of "dn", any case) first, in mode LDIF_ENC_AUTO8, then every other entry
  * with a value, in record order, in mode LDIF_ENC_AUTO (entries keyed "dn" in
- * any case are not written again). An entry that cannot be written is left
- * out. No blank line is added. Returns a new text, or NULL for a NULL record
+ * any case are not written again). A pair keyed exactly "-" with an empty
+ * value (the separator line of a modify record, as ldif2ekva reads it) is
+ * written as the line "-". So ekva2ldif(ldif2ekva(text)) keeps every
+ * attribute description as written ("cn;lang-de:: w4Q=" is read as the key
+ * "cn;lang-de;binary" and written back as it was). An entry that cannot be
+ * written is left out. No blank line is added: separate entries with one
+ * ("\n") when writing several. Returns a new text, or NULL for a NULL record
  * or when memory runs out.
+ * ekva2ldif_wrap: the same, folding at width as ldif_write_attr_wrap
+ * (ekva2ldif is width 77); NULL with errno EINVAL for a width of 1 or a
+ * negative width.
  */
 char *ekva2ldif(ekva_pair **record) KESTRIN_NOEXCEPT;
+char *ekva2ldif_wrap(ekva_pair **record, int width) KESTRIN_NOEXCEPT;
 
 KESTRIN_API_END
 #ifdef __cplusplus

@@ -408,11 +408,12 @@ int load(const Source &source, const char *class_name, Sink sink) {
     return sink.finish();
 }
 
-char *to_ldif(ekva_pair **record) {
+char *to_ldif(ekva_pair **record, int width) {
     std::string text;
-    auto write = [&text](const char *name, const char *value, int mode) {
+    auto write = [&text, width](const char *name, const char *value, int mode) {
         int count = 0;
-        char *line = ldif_write_attr(nullptr, &count, name, value, static_cast<int>(std::strlen(value)), mode);
+        char *line =
+            ldif_write_attr_wrap(nullptr, &count, name, value, static_cast<int>(std::strlen(value)), mode, width);
         if (!line) return;  // this line cannot be written: the rest still is
         text.append(line, static_cast<size_t>(count));
         std::free(line);
@@ -466,7 +467,13 @@ extern "C" int ldif_file2ekva_set_append(ekva_pair ****set, const char *path, co
     return ldif::load(ldif::FileSource{path}, class_name, ldif::Appender(set, count, capacity));
 }
 
-extern "C" char *ekva2ldif(ekva_pair **record) noexcept {
+extern "C" char *ekva2ldif_wrap(ekva_pair **record, int width) noexcept {
+    if (width < 0 || width == 1) {
+        errno = EINVAL;
+        return nullptr;
+    }
     if (!record) return nullptr;
-    return guarded<char *>(nullptr, [&] { return ldif::to_ldif(record); });
+    return guarded<char *>(nullptr, [&] { return ldif::to_ldif(record, width); });
 }
+
+extern "C" char *ekva2ldif(ekva_pair **record) noexcept { return ekva2ldif_wrap(record, 77); }

@@ -60,6 +60,91 @@ bool has_unsafe_byte(const unsigned char *p, const unsigned char *end, bool high
 
 }  // namespace
 
+size_t utf8_sequence_length(const unsigned char *p, size_t n) {
+    if (n == 0) return 0;
+    const unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) lo = 0xA0;  // no overlong form
+        if (c == 0xED) hi = 0x9F;  // no surrogate
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) lo = 0x90;  // no overlong form
+        if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;  // a continuation byte, C0, C1 or F5-FF
+    }
+    if (n < len || p[1] < lo || p[1] > hi) return 0;
+    for (size_t i = 2; i < len; ++i)
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+namespace {
+
+// How many bytes the sequence that lead byte c begins takes; 0 when c
+// begins none.
+size_t utf8_expected_length(unsigned char c) {
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return 2;
+    if (c >= 0xE0 && c <= 0xEF) return 3;
+    if (c >= 0xF0 && c <= 0xF4) return 4;
+    return 0;
+}
+
+// Whether the n bytes at p (fewer than a whole sequence) can begin a
+// well-formed sequence: checked by completing them with the smallest
+// continuation bytes that could follow.
+bool utf8_valid_prefix(const unsigned char *p, size_t n) {
+    const size_t len = utf8_expected_length(p[0]);
+    if (len < 2 || n >= len) return false;
+    unsigned char whole[4] = {p[0], 0, 0, 0};
+    for (size_t i = 1; i < len; ++i) whole[i] = i < n ? p[i] : 0;
+    // The second byte's least allowed value, where it is not yet there.
+    if (n < 2) whole[1] = p[0] == 0xE0 ? 0xA0 : p[0] == 0xF0 ? 0x90 : 0x80;
+    for (size_t i = std::max<size_t>(n, 2); i < len; ++i) whole[i] = 0x80;
+    return utf8_sequence_length(whole, len) == len;
+}
+
+// The bytes at the end of [p, p + n) that begin a well-formed sequence
+// which the text ends before completing: 0 to 3.
+size_t utf8_open_tail(const unsigned char *p, size_t n) {
+    for (size_t back = 1; back <= 3 && back <= n; ++back) {
+        const unsigned char c = p[n - back];
+        if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        return utf8_valid_prefix(p + n - back, back) ? back : 0;
+    }
+    return 0;
+}
+
+// Whether every byte 0x80-0xFF of [p, end) is part of a whole, well-formed
+// UTF-8 sequence; ASCII runs are passed over 16 bytes at a time.
+bool utf8_well_formed(const unsigned char *p, const unsigned char *end) {
+    while (p < end) {
+#if defined(__SSE2__)
+        while (end - p >= 16 &&
+               _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))) == 0)
+            p += 16;
+#endif
+        if (p == end) break;
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const size_t len = utf8_sequence_length(p, static_cast<size_t>(end - p));
+        if (len == 0) return false;
+        p += len;
+    }
+    return true;
+}
+
+}  // namespace
+
 void SafeScan::feed(std::string_view piece) {
     if (base64_ || piece.empty()) return;
     if (!started_) {
@@ -70,7 +155,36 @@ void SafeScan::feed(std::string_view piece) {
         }
     }
     const auto *p = reinterpret_cast<const unsigned char *>(piece.data());
-    base64_ = has_unsafe_byte(p, p + piece.size(), high_bytes_allowed_);
+    base64_ = has_unsafe_byte(p, p + piece.size(), high_ != HighBytes::kUnsafe);
+    if (!base64_ && high_ == HighBytes::kUtf8) feed_utf8(p, piece.size());
+}
+
+void SafeScan::feed_utf8(const unsigned char *p, size_t n) {
+    // First the sequence an earlier piece left open.
+    while (open_n_ > 0 && n > 0) {
+        open_[open_n_++] = *p++;
+        --n;
+        const size_t len = utf8_expected_length(open_[0]);
+        if (open_n_ == len) {
+            base64_ = utf8_sequence_length(open_, len) != len;
+            open_n_ = 0;
+        } else if (!utf8_valid_prefix(open_, open_n_)) {
+            base64_ = true;
+        }
+        if (base64_) return;
+    }
+    const size_t tail = utf8_open_tail(p, n);
+    if (!utf8_well_formed(p, p + n - tail)) {
+        base64_ = true;
+        return;
+    }
+    std::memcpy(open_ + open_n_, p + n - tail, tail);
+    open_n_ += tail;
+}
+
+void SafeScan::finish() {
+    if (open_n_ > 0) base64_ = true;  // a truncated sequence at the end
+    open_n_ = 0;
 }
 
 OptionSpan last_option(std::string_view name, std::string_view option) {
@@ -97,37 +211,146 @@ LineHead line_head(std::string_view name, bool base64, int mode) {
     return {name, {}, base64 ? ":: " : mode == LDIF_ENC_URL ? ":< " : ": "};
 }
 
-size_t Folder::room(size_t n) const {
-    if (n == 0 || column_ + n - 1 < next_fold_) return n;
-    return n + 2 * ((column_ + n - 1 - next_fold_) / kNextLines + 1);
+namespace {
+
+// Where put() writes: copied characters and folds.
+struct Writer {
+    char *at;
+    void copy(const char *p, size_t n) {
+        if (n > 0) std::memcpy(at, p, n);  // an absent value has no data at all
+        at += n;
+    }
+    void fold() {
+        at[0] = '\n';
+        at[1] = ' ';
+        at += 2;
+    }
+};
+
+// What measure() counts instead.
+struct Counter {
+    size_t n = 0;
+    void copy(const char *, size_t k) { n += k; }
+    void fold() { n += 2; }
+};
+
+}  // namespace
+
+size_t Folder::most_room(size_t n) const {
+    if (width_ == 0) return n + held_n_;
+    // Every continuation line holds at least one character more than 3
+    // bytes back from its end, so one in (width - 4) characters, or one.
+    const size_t least = width_ - 1 > 4 ? width_ - 4 : 1;
+    n += held_n_;
+    return n + 2 * (n / least + 2);
 }
 
-char *Folder::put(std::string_view text, char *out) {
-    // The rest of the current physical line.
-    const size_t first = std::min(text.size(), next_fold_ - column_);
-    if (first > 0) std::memcpy(out, text.data(), first);  // an absent value has no data at all
-    out += first;
-    column_ += first;
-    text.remove_prefix(first);
-    // Then one continuation line after another (whole ones copied with a
-    // fixed length).
+size_t Folder::fits(size_t room) const {
+    if (width_ == 0) return room > held_n_ ? room - held_n_ : 0;
+    const size_t least = width_ - 1 > 4 ? width_ - 4 : 1;
+    if (room < 4 + held_n_ + 1) return 0;
+    // n + 2 * (n / least + 2) <= room, held bytes counted, rounded down.
+    const size_t n = (room - 4) / (least + 2) * least;
+    return n > held_n_ ? n - held_n_ : 0;
+}
+
+// The offset in text where a fold before text[n] goes: n, or the start of a
+// well-formed sequence that text[n] lies inside, when that start is not the
+// start of the physical line.
+size_t Folder::utf8_cut(std::string_view text, size_t n) const {
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    if ((p[n] & 0xC0) != 0x80) return n;
+    for (size_t back = 1; back <= 3 && back <= n; ++back) {
+        const size_t j = n - back;
+        if ((p[j] & 0xC0) == 0x80) continue;
+        const size_t len = utf8_sequence_length(p + j, text.size() - j);
+        const bool line_has_text_before = column_ + j > line_start_;
+        return len > back && line_has_text_before ? j : n;
+    }
+    return n;
+}
+
+template <class Out>
+void Folder::lay(std::string_view text, bool keep_utf8, Out &out) {
+    if (width_ == 0) {
+        out.copy(text.data(), text.size());
+        column_ += text.size();
+        return;
+    }
     while (!text.empty()) {
-        const size_t n = std::min(text.size(), kNextLines);
-        out[0] = '\n';
-        out[1] = ' ';
-        if (n == kNextLines)
-            std::memcpy(out + 2, text.data(), kNextLines);
-        else
-            std::memcpy(out + 2, text.data(), n);
-        out += n + 2;
+        if (column_ == next_fold_) {  // the line is full and text goes on
+            out.fold();
+            line_start_ = column_;
+            next_fold_ = column_ + width_ - 1;
+        }
+        const size_t left = next_fold_ - column_;
+        size_t n = std::min(text.size(), left);
+        if (keep_utf8 && n < text.size()) {
+            n = utf8_cut(text, n);
+            if (n < left) next_fold_ = column_ + n;  // fold before the sequence
+        }
+        out.copy(text.data(), n);
         column_ += n;
-        next_fold_ += kNextLines;
         text.remove_prefix(n);
     }
-    return out;
 }
 
-size_t folded_length(size_t unfolded) { return Folder().room(unfolded) + 1; }
+// lay() for a piece of a value, with a sequence cut between pieces held back.
+template <class Out>
+void Folder::lay_held(std::string_view text, bool keep_utf8, Out &out) {
+    if (!keep_utf8) {
+        if (held_n_ > 0) {
+            lay({reinterpret_cast<const char *>(held_), held_n_}, false, out);
+            held_n_ = 0;
+        }
+        lay(text, false, out);
+        return;
+    }
+    if (held_n_ > 0) {
+        // Complete the held sequence from the new text, or give it up.
+        const size_t len = utf8_expected_length(held_[0]);
+        while (held_n_ < len && !text.empty() && utf8_valid_prefix(held_, held_n_)) {
+            held_[held_n_++] = static_cast<unsigned char>(text.front());
+            text.remove_prefix(1);
+        }
+        if (held_n_ < len && text.empty() && utf8_valid_prefix(held_, held_n_)) return;  // still open
+        lay({reinterpret_cast<const char *>(held_), held_n_}, true, out);
+        held_n_ = 0;
+    }
+    const size_t tail = utf8_open_tail(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+    lay(text.substr(0, text.size() - tail), true, out);
+    std::memcpy(held_, text.data() + text.size() - tail, tail);
+    held_n_ = tail;
+}
+
+char *Folder::put(std::string_view text, char *out, bool keep_utf8) {
+    Writer w{out};
+    lay_held(text, keep_utf8, w);
+    return w.at;
+}
+
+char *Folder::finish(char *out) {
+    Writer w{out};
+    lay_held({}, false, w);
+    return w.at;
+}
+
+size_t Folder::measure(std::string_view text, bool keep_utf8) {
+    Counter c;
+    lay_held(text, keep_utf8, c);
+    return c.n;
+}
+
+size_t Folder::measure_finish() {
+    Counter c;
+    lay_held({}, false, c);
+    return c.n;
+}
+
+size_t folded_length(size_t unfolded, size_t width) {
+    if (width == 0 || unfolded <= width) return unfolded + 1;
+    return unfolded + 2 * ((unfolded - width - 1) / (width - 1) + 1) + 1;
+}
 
 namespace {
 
@@ -162,8 +385,11 @@ Value choose_value(const char *value, int value_len, int mode) {
     // A NUL inside the given length: the text form would lose the rest.
     if (len > 0 && std::memchr(value, '\0', len)) return {{value, len}, true};
     const std::string_view text(value);
-    SafeScan scan(mode == LDIF_ENC_AUTO8);
+    SafeScan scan(mode == LDIF_ENC_AUTO8 ? HighBytes::kAllowed
+                  : mode == LDIF_ENC_UTF8 ? HighBytes::kUtf8
+                                          : HighBytes::kUnsafe);
     scan.feed(text);
+    scan.finish();
     return {text, scan.base64()};
 }
 
@@ -208,25 +434,42 @@ bool put_base64(Folder &line, char *&end, std::string_view bytes, Scratch &scrat
     return true;
 }
 
+// Characters of the folded line, its line feed included.
+size_t line_length(const LineHead &head, const Value &val, size_t width, bool keep_utf8) {
+    const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
+    if (!keep_utf8 || val.base64) return folded_length(head.size() + text_len, width);
+    // A plain value's UTF-8 sequences may move folds: laid out without writing.
+    Folder line(width);
+    size_t n = line.measure(head.name) + line.measure(head.name_rest) + line.measure(head.marker);
+    n += line.measure(val.bytes, true);
+    return n + line.measure_finish() + 1;
+}
+
 // Writes the whole folded line and its NUL at dst. False when the encoder
 // fails.
-bool put_line(char *dst, const LineHead &head, const Value &val, Scratch &scratch) {
-    Folder line;
+bool put_line(char *dst, const LineHead &head, const Value &val, Scratch &scratch, size_t width, bool keep_utf8) {
+    Folder line(width);
     char *end = line.put(head.name, dst);
     end = line.put(head.name_rest, end);
     end = line.put(head.marker, end);
-    if (!val.base64)
-        end = line.put(val.bytes, end);
-    else if (!put_base64(line, end, val.bytes, scratch))
+    if (!val.base64) {
+        end = line.put(val.bytes, end, keep_utf8);
+        end = line.finish(end);
+    } else if (!put_base64(line, end, val.bytes, scratch)) {
         return false;
+    }
     end[0] = '\n';
     end[1] = '\0';
     return true;
 }
 
 char *write_attr(char *buffer, int *count, const char *name, const char *value, int value_len,
-                 int mode) {
+                 int mode, int width) {
     if (!count || *count < 0) return nullptr;
+    if (width < 0 || width == 1) {
+        errno = EINVAL;
+        return nullptr;
+    }
     const std::string_view full_name = name ? name : "";
     if (full_name.empty()) return append_separator(buffer, count);
     if (name_refused(full_name)) return nullptr;
@@ -237,7 +480,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     if (mode == LDIF_ENC_URL && val.bytes.find_first_of("\n\r") != std::string_view::npos) return nullptr;
     const LineHead head = line_head(full_name, val.base64, mode);
     const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
-    const size_t appended = folded_length(head.size() + text_len);
+    const size_t appended = line_length(head, val, static_cast<size_t>(width), keeps_utf8(mode));
     const int old = *count;
     if (appended > static_cast<size_t>(INT_MAX - old)) {
         errno = EOVERFLOW;
@@ -254,7 +497,7 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     }
     char *out = grow_buffer(buffer, old, appended);
     if (!out) return nullptr;
-    if (!put_line(out + old, head, val, scratch)) {
+    if (!put_line(out + old, head, val, scratch, static_cast<size_t>(width), keeps_utf8(mode))) {
         std::free(out);
         return nullptr;
     }
@@ -265,17 +508,28 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
 }  // namespace
 }  // namespace kestrin::ldif
 
-extern "C" char *ldif_write_attr(char *buffer, int *count, const char *name, const char *value,
-                                 int value_len, int mode) noexcept {
-    return kestrin::ldif::write_attr(buffer, count, name, value, value_len, mode);
+extern "C" char *ldif_write_attr_wrap(char *buffer, int *count, const char *name, const char *value,
+                                      int value_len, int mode, int width) noexcept {
+    return kestrin::ldif::write_attr(buffer, count, name, value, value_len, mode, width);
 }
 
-extern "C" int ldif_fwrite_attr(FILE *stream, const char *name, const char *value, int value_len,
-                                int mode) noexcept {
+extern "C" char *ldif_write_attr(char *buffer, int *count, const char *name, const char *value,
+                                 int value_len, int mode) noexcept {
+    return ldif_write_attr_wrap(buffer, count, name, value, value_len, mode,
+                                static_cast<int>(kestrin::ldif::kDefaultWidth));
+}
+
+extern "C" int ldif_fwrite_attr_wrap(FILE *stream, const char *name, const char *value, int value_len, int mode,
+                                     int width) noexcept {
     int count = 0;
-    char *text = kestrin::ldif::write_attr(nullptr, &count, name, value, value_len, mode);
+    char *text = kestrin::ldif::write_attr(nullptr, &count, name, value, value_len, mode, width);
     if (!text) return 0;
     const size_t written = count > 0 ? std::fwrite(text, 1, static_cast<size_t>(count), stream) : 0;
     std::free(text);
     return static_cast<int>(written);
+}
+
+extern "C" int ldif_fwrite_attr(FILE *stream, const char *name, const char *value, int value_len,
+                                int mode) noexcept {
+    return ldif_fwrite_attr_wrap(stream, name, value, value_len, mode, static_cast<int>(kestrin::ldif::kDefaultWidth));
 }

@@ -8,31 +8,49 @@
 #include <cstddef>
 #include <string_view>
 
+#include "ldif/ldif.h"
+
 namespace kestrin::ldif {
 
-inline constexpr size_t kFirstLine = 77;  // characters before the first fold
-inline constexpr size_t kNextLines = 76;  // value characters per continuation line
+inline constexpr size_t kDefaultWidth = 77;  // the longest physical line, its line feed not counted
+
+// Whether a mode keeps a plain value's UTF-8 sequences whole across folds.
+inline bool keeps_utf8(int mode) { return mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8; }
+
+// The length of the well-formed UTF-8 sequence (RFC 3629: no overlong form,
+// no surrogate, nothing above U+10FFFF) that begins at p, of the n bytes
+// there: 1 for an ASCII byte, 2 to 4, or 0 when the bytes are no such
+// sequence (a stray continuation byte, a malformed or truncated one).
+size_t utf8_sequence_length(const unsigned char *p, size_t n);
 
 // A name that would break the line structure or be read back as another name
 // (or, beginning with '#', as a comment). The writer refuses such a name (it fails and writes nothing).
 bool name_refused(std::string_view name);
 
+// What a value's bytes 0x80-0xFF may be and still be written plain.
+enum class HighBytes { kUnsafe, kAllowed, kUtf8 };
+
 // The safe-string decision over a value given piece by piece, in order: true
 // from base64() once the value seen so far cannot be written plainly (a
 // first character that is a space, ':', '<', tab, vertical tab or form feed,
-// a line feed or carriage return, a byte 0x80-0xFF unless high bytes are
-// allowed, or a NUL). Once decided, further pieces are
-// not looked at.
+// a line feed or carriage return, a NUL, or a byte 0x80-0xFF that is
+// unsafe: always, never, or unless it is part of well-formed UTF-8). Once
+// decided, further pieces are not looked at. finish() after the last piece
+// (a UTF-8 sequence still open there is truncated).
 class SafeScan {
 public:
-    explicit SafeScan(bool high_bytes_allowed) : high_bytes_allowed_(high_bytes_allowed) {}
+    explicit SafeScan(HighBytes high) : high_(high) {}
     void feed(std::string_view piece);
+    void finish();
     bool base64() const { return base64_; }
 
 private:
-    bool high_bytes_allowed_;
+    void feed_utf8(const unsigned char *p, size_t n);
+    HighBytes high_;
     bool started_ = false;
     bool base64_ = false;
+    unsigned char open_[4] = {};  // a UTF-8 sequence begun in an earlier piece
+    size_t open_n_ = 0;
 };
 
 // Where the last option of an attribute description that equals `option`
@@ -58,21 +76,46 @@ struct LineHead {
 LineHead line_head(std::string_view name, bool base64, int mode);
 
 // Characters of the folded line, final line feed included, for an unfolded
-// line (name, marker and value text) of `unfolded` characters.
-size_t folded_length(size_t unfolded);
+// line (name, marker and value text) of `unfolded` characters that no UTF-8
+// rule moves a fold in.
+size_t folded_length(size_t unfolded, size_t width = kDefaultWidth);
 
-// Lays out one line: a line feed and a space go before unfolded column 77 and
-// every 76 columns after it. The text may come in any number of pieces.
+// Lays out one line: the first physical line holds `width` characters, each
+// continuation a space and width - 1 more; width 0 never folds. A fold is
+// made only when more text follows. The text may come in any number of
+// pieces. With keep_utf8 a fold that would fall inside a well-formed UTF-8
+// sequence moves back to the sequence's start (unless the sequence begins
+// the physical line, which cannot hold it then); a sequence cut between two
+// pieces is held back until it is whole, and finish() puts what is held.
 class Folder {
 public:
-    // Room that put() needs for the next n characters.
-    size_t room(size_t n) const;
+    explicit Folder(size_t width = kDefaultWidth) : width_(width), next_fold_(width) {}
+    // At least the room that put() needs for the next n characters (and
+    // finish() after them).
+    size_t most_room(size_t n) const;
+    // The most characters whose put() fits in `room` (0: none fits).
+    size_t fits(size_t room) const;
     // Copies text to out with its folds; returns the end of what was written.
-    char *put(std::string_view text, char *out);
+    char *put(std::string_view text, char *out, bool keep_utf8 = false);
+    // Puts what a keep_utf8 put() holds back.
+    char *finish(char *out);
+    // The characters that put() and finish() would write for text.
+    size_t measure(std::string_view text, bool keep_utf8 = false);
+    size_t measure_finish();
 
 private:
-    size_t column_ = 0;
-    size_t next_fold_ = kFirstLine;
+    template <class Out>
+    void lay(std::string_view text, bool keep_utf8, Out &out);
+    template <class Out>
+    void lay_held(std::string_view text, bool keep_utf8, Out &out);
+    size_t utf8_cut(std::string_view text, size_t n) const;
+
+    size_t width_;
+    size_t column_ = 0;      // unfolded characters laid out
+    size_t next_fold_;       // unfolded column of the next fold
+    size_t line_start_ = 0;  // unfolded column where this physical line's text starts
+    unsigned char held_[4] = {};
+    size_t held_n_ = 0;
 };
 
 }  // namespace kestrin::ldif
