@@ -65,7 +65,8 @@ public:
 
     void flush() {
         if (failed_) return;
-        if (!write_full(fd_, buffer_.get(), used_)) {
+        written_ += used_;
+        if (fd_ >= 0 && !write_full(fd_, buffer_.get(), used_)) {
             failed_ = true;
             error_ = errno;
         }
@@ -74,9 +75,12 @@ public:
 
     bool failed() const { return failed_; }
     int error() const { return error_; }
+    // Characters flushed so far (all that a sink without a descriptor does).
+    size_t written() const { return written_; }
 
 private:
-    int fd_;
+    int fd_;  // -1: the line is only counted
+    size_t written_ = 0;
     size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
@@ -134,7 +138,6 @@ struct Stream::Impl {
     bool decode = false, base64 = false;
     size_t width = kDefaultWrap;
     bool utf8 = false;
-    size_t measured = 0;  // characters of the folded line for a plain value with -u
     bool ldif_decode = false;
     LdifValue ldif_value;  // the way back (-d)
     Input input;
@@ -169,24 +172,16 @@ struct Stream::Impl {
         Base64Pieces decoder;
         const auto decoded = decode_buffer();
         value_len = 0;
-        // With -u the folds of a plain value depend on its bytes: the line is
-        // laid out here without being written, to know its length.
-        ldif::Folder layout(width);
-        measured = layout.measure(attr) + layout.measure(": ");
-        const auto look_at = [&](std::string_view bytes) {
-            scan.feed(bytes);
-            if (utf8 && !scan.base64()) measured += layout.measure(bytes, true);
-        };
         const Pass pass = input.each_piece([&](char *p, size_t n) {
             if (!decode) {
-                if (!base64) look_at({p, n});
+                if (!base64) scan.feed({p, n});
                 return true;
             }
             // Once the value is known to go out in base64 its bytes are not
             // needed here, only the text's validity.
             const bool scanning = !base64 && !scan.base64();
             const size_t got = decoder.feed(p, n, scanning ? decoded.get() : nullptr);
-            if (scanning) look_at({reinterpret_cast<const char *>(decoded.get()), got});
+            if (scanning) scan.feed({reinterpret_cast<const char *>(decoded.get()), got});
             value_len += got;
             // A file in place is still read to its end: a read error there
             // is reported before any decoding error.
@@ -206,7 +201,6 @@ struct Stream::Impl {
         }
         scan.finish();
         unsafe = scan.base64();
-        measured += layout.measure_finish() + 1;
         return 0;
     }
 
@@ -215,6 +209,23 @@ struct Stream::Impl {
         if (!input.shares_file(fd) || input.spool_copy() == 0) return true;
         input_failed();
         return false;
+    }
+
+    // Characters of the line. With -u the folds of a plain value depend on
+    // its bytes: a bound comes first, and only when that is past the limit
+    // is the line laid out, without being written, to count them.
+    size_t line_length() {
+        const size_t text = base64 ? base64_encoded_size(value_len) : value_len;
+        if (base64 || !utf8) return ldif::folded_length(head.size() + text, width);
+        const size_t bound = ldif::Folder(width).most_room(head.size() + text) + 1;
+        if (bound <= INT_MAX) return bound;
+        Sink counter(-1, kOutput, width);
+        counter.text(head.name);
+        counter.text(head.marker);
+        put_value(counter);  // an input changed by now fails the second pass
+        counter.end_line();
+        counter.flush();
+        return counter.written();
     }
 
     // The second pass: the line itself.
@@ -338,8 +349,7 @@ int Stream::prepare(const Request &request) {
     // The name is an attribute description and printed as given, options
     // and all ("userCertificate;binary:: ...").
     s.head = {s.attr, {}, s.base64 ? ":: " : ": "};
-    const size_t text = s.base64 ? base64_encoded_size(s.value_len) : s.value_len;
-    s.total = s.base64 || !s.utf8 ? ldif::folded_length(s.head.size() + text, s.width) : s.measured;
+    s.total = s.line_length();
     if (s.total > INT_MAX) {
         std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
         std::fputs("Failed to write ldif buffer\n", stderr);

@@ -1,6 +1,8 @@
 // LDIF attribute writer: one attribute line, folded at 78 characters, appended
 // to a growing heap buffer.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include "codec/base64.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_write_internal.h"
+#include "ldif/utf8_internal.h"
 #include "util/alloc_internal.h"
 
 #if defined(__SSE2__)
@@ -60,31 +63,6 @@ bool has_unsafe_byte(const unsigned char *p, const unsigned char *end, bool high
 
 }  // namespace
 
-size_t utf8_sequence_length(const unsigned char *p, size_t n) {
-    if (n == 0) return 0;
-    const unsigned char c = p[0];
-    if (c < 0x80) return 1;
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) lo = 0xA0;  // no overlong form
-        if (c == 0xED) hi = 0x9F;  // no surrogate
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) lo = 0x90;  // no overlong form
-        if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return 0;  // a continuation byte, C0, C1 or F5-FF
-    }
-    if (n < len || p[1] < lo || p[1] > hi) return 0;
-    for (size_t i = 2; i < len; ++i)
-        if ((p[i] & 0xC0) != 0x80) return 0;
-    return len;
-}
-
 namespace {
 
 // How many bytes the sequence that lead byte c begins takes; 0 when c
@@ -108,7 +86,7 @@ bool utf8_valid_prefix(const unsigned char *p, size_t n) {
     // The second byte's least allowed value, where it is not yet there.
     if (n < 2) whole[1] = p[0] == 0xE0 ? 0xA0 : p[0] == 0xF0 ? 0x90 : 0x80;
     for (size_t i = std::max<size_t>(n, 2); i < len; ++i) whole[i] = 0x80;
-    return utf8_sequence_length(whole, len) == len;
+    return utf8::sequence_length(whole, len) == len;
 }
 
 // The bytes at the end of [p, p + n) that begin a well-formed sequence
@@ -122,26 +100,6 @@ size_t utf8_open_tail(const unsigned char *p, size_t n) {
     return 0;
 }
 
-// Whether every byte 0x80-0xFF of [p, end) is part of a whole, well-formed
-// UTF-8 sequence; ASCII runs are passed over 16 bytes at a time.
-bool utf8_well_formed(const unsigned char *p, const unsigned char *end) {
-    while (p < end) {
-#if defined(__SSE2__)
-        while (end - p >= 16 &&
-               _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))) == 0)
-            p += 16;
-#endif
-        if (p == end) break;
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const size_t len = utf8_sequence_length(p, static_cast<size_t>(end - p));
-        if (len == 0) return false;
-        p += len;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -160,31 +118,13 @@ void SafeScan::feed(std::string_view piece) {
 }
 
 void SafeScan::feed_utf8(const unsigned char *p, size_t n) {
-    // First the sequence an earlier piece left open.
-    while (open_n_ > 0 && n > 0) {
-        open_[open_n_++] = *p++;
-        --n;
-        const size_t len = utf8_expected_length(open_[0]);
-        if (open_n_ == len) {
-            base64_ = utf8_sequence_length(open_, len) != len;
-            open_n_ = 0;
-        } else if (!utf8_valid_prefix(open_, open_n_)) {
-            base64_ = true;
-        }
-        if (base64_) return;
-    }
-    const size_t tail = utf8_open_tail(p, n);
-    if (!utf8_well_formed(p, p + n - tail)) {
-        base64_ = true;
-        return;
-    }
-    std::memcpy(open_ + open_n_, p + n - tail, tail);
-    open_n_ += tail;
+    utf8_state_ = utf8::run(utf8_state_, p, n);
+    base64_ = utf8_state_ == utf8::kError;
 }
 
 void SafeScan::finish() {
-    if (open_n_ > 0) base64_ = true;  // a truncated sequence at the end
-    open_n_ = 0;
+    // A sequence still open at the end is truncated.
+    if (high_ == HighBytes::kUtf8 && utf8_state_ != utf8::kAccept) base64_ = true;
 }
 
 OptionSpan last_option(std::string_view name, std::string_view option) {
@@ -263,7 +203,7 @@ size_t Folder::utf8_cut(std::string_view text, size_t n) const {
     for (size_t back = 1; back <= 3 && back <= n; ++back) {
         const size_t j = n - back;
         if ((p[j] & 0xC0) == 0x80) continue;
-        const size_t len = utf8_sequence_length(p + j, text.size() - j);
+        const size_t len = utf8::sequence_length(p + j, text.size() - j);
         const bool line_has_text_before = column_ + j > line_start_;
         return len > back && line_has_text_before ? j : n;
     }

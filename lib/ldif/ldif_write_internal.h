@@ -17,12 +17,6 @@ inline constexpr size_t kDefaultWidth = 77;  // the longest physical line, its l
 // Whether a mode keeps a plain value's UTF-8 sequences whole across folds.
 inline bool keeps_utf8(int mode) { return mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8; }
 
-// The length of the well-formed UTF-8 sequence (RFC 3629: no overlong form,
-// no surrogate, nothing above U+10FFFF) that begins at p, of the n bytes
-// there: 1 for an ASCII byte, 2 to 4, or 0 when the bytes are no such
-// sequence (a stray continuation byte, a malformed or truncated one).
-size_t utf8_sequence_length(const unsigned char *p, size_t n);
-
 // A name that would break the line structure or be read back as another name
 // (or, beginning with '#', as a comment). The writer refuses such a name (it fails and writes nothing).
 bool name_refused(std::string_view name);
@@ -49,8 +43,7 @@ private:
     HighBytes high_;
     bool started_ = false;
     bool base64_ = false;
-    unsigned char open_[4] = {};  // a UTF-8 sequence begun in an earlier piece
-    size_t open_n_ = 0;
+    unsigned utf8_state_ = 0;  // of the UTF-8 check, carried from piece to piece
 };
 
 // Where the last option of an attribute description that equals `option`
