@@ -1,12 +1,15 @@
 #include "support.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <limits.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -215,6 +218,50 @@ V to_vector(char **list) {
     V v;
     for (char **p = list; p && *p; ++p) v.emplace_back(*p);
     return v;
+}
+
+LateWriter::LateWriter(std::string path, std::vector<std::string> bursts)
+    : path_(std::move(path)), bursts_(std::move(bursts)), thread_([this] { run(); }) {}
+
+void LateWriter::finish() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void LateWriter::run() {
+    using namespace std::chrono_literals;
+    // A reader that has gone makes a write fail (EPIPE) instead of
+    // killing the process.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    std::this_thread::sleep_for(200ms);
+    int fd = -1;
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (!done_ && std::chrono::steady_clock::now() < give_up) {
+        fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != ENXIO) break;  // ENXIO: no reader yet
+        std::this_thread::sleep_for(5ms);
+    }
+    if (fd < 0) return;
+    bool ok = fcntl(fd, F_SETFL, 0) == 0;  // each write waits for room
+    for (size_t i = 0; ok && i < bursts_.size(); ++i) {
+        if (i > 0) std::this_thread::sleep_for(50ms);
+        for (size_t off = 0; ok && off < bursts_[i].size();) {
+            const ssize_t w = write(fd, bursts_[i].data() + off, bursts_[i].size() - off);
+            ok = w > 0;
+            if (ok) off += static_cast<size_t>(w);
+        }
+    }
+    close(fd);
+    wrote_all_ = ok;
+}
+
+void fifo_reader_hung(int) {
+    static const char message[] = "FIFO reader did not come back (30 s)\n";
+    (void)!write(STDERR_FILENO, message, sizeof message - 1);
+    _exit(1);
 }
 
 }  // namespace testutil

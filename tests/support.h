@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -203,5 +205,36 @@ void bubble_sort(std::vector<T> &v, Less swap_when) {
         for (size_t j = 0; j + p < v.size(); ++j)
             if (swap_when(v[j], v[j + 1])) std::swap(v[j], v[j + 1]);
 }
+
+// A writer that comes to a FIFO late: from a thread of its own it waits a
+// moment (time for the reader to open the FIFO and find it without a
+// writer; on a loaded machine the writer may come early, and the reader
+// must be right then too), opens the FIFO, writes each burst with a pause before it, and closes it.
+// It opens without waiting, again and again while no reader has the FIFO
+// open, and gives up once the reader is done or after ten seconds, so that
+// a reader that came back early leaves no writer blocked for ever.
+class LateWriter {
+public:
+    LateWriter(std::string path, std::vector<std::string> bursts);
+    ~LateWriter() { finish(); }
+    LateWriter(const LateWriter &) = delete;
+    LateWriter &operator=(const LateWriter &) = delete;
+    // The reader is done: waits for the writer to give up or to end.
+    void finish();
+    // Whether the writer opened the FIFO and wrote every burst.
+    bool wrote_all() const { return wrote_all_; }
+
+private:
+    void run();
+
+    const std::string path_;
+    const std::vector<std::string> bursts_;
+    std::atomic<bool> done_{false}, wrote_all_{false};
+    std::thread thread_;  // last: it starts once the members above are set
+};
+
+// For SIGALRM in a test that reads a FIFO: a reader that never comes back
+// would hang the run, so the test fails instead.
+void fifo_reader_hung(int);
 
 }  // namespace testutil

@@ -138,71 +138,6 @@ TEST_F(FileRead, LinesWhenMemoryRunsOut) {
     }
 }
 
-// A writer that comes to a FIFO late: from a thread of its own it waits a
-// moment (time for the reader to open the FIFO and find it without a
-// writer; on a loaded machine the writer may come early, and the reader
-// must be right then too), opens the FIFO, writes each burst with a pause before it, and closes it.
-// It opens without waiting, again and again while no reader has the FIFO
-// open, and gives up once the reader is done or after ten seconds, so that
-// a reader that came back early leaves no writer blocked for ever.
-class LateWriter {
-public:
-    LateWriter(std::string path, std::vector<std::string> bursts)
-        : path_(std::move(path)), bursts_(std::move(bursts)), thread_([this] { run(); }) {}
-    ~LateWriter() { finish(); }
-    LateWriter(const LateWriter &) = delete;
-    LateWriter &operator=(const LateWriter &) = delete;
-    // The reader is done: waits for the writer to give up or to end.
-    void finish() {
-        done_ = true;
-        if (thread_.joinable()) thread_.join();
-    }
-    // Whether the writer opened the FIFO and wrote every burst.
-    bool wrote_all() const { return wrote_all_; }
-
-private:
-    void run() {
-        using namespace std::chrono_literals;
-        // A reader that has gone makes a write fail (EPIPE) instead of
-        // killing the process.
-        sigset_t pipe_signal;
-        sigemptyset(&pipe_signal);
-        sigaddset(&pipe_signal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-        std::this_thread::sleep_for(200ms);
-        int fd = -1;
-        const auto give_up = std::chrono::steady_clock::now() + 10s;
-        while (!done_ && std::chrono::steady_clock::now() < give_up) {
-            fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0 || errno != ENXIO) break;  // ENXIO: no reader yet
-            std::this_thread::sleep_for(5ms);
-        }
-        if (fd < 0) return;
-        bool ok = fcntl(fd, F_SETFL, 0) == 0;  // each write waits for room
-        for (size_t i = 0; ok && i < bursts_.size(); ++i) {
-            if (i > 0) std::this_thread::sleep_for(50ms);
-            for (size_t off = 0; ok && off < bursts_[i].size();) {
-                const ssize_t w = write(fd, bursts_[i].data() + off, bursts_[i].size() - off);
-                ok = w > 0;
-                if (ok) off += static_cast<size_t>(w);
-            }
-        }
-        close(fd);
-        wrote_all_ = ok;
-    }
-
-    const std::string path_;
-    const std::vector<std::string> bursts_;
-    std::atomic<bool> done_{false}, wrote_all_{false};
-    std::thread thread_;  // last: it starts once the members above are set
-};
-
-// A reader that never comes back would hang the run: the test fails instead.
-void reader_hung(int) {
-    static const char message[] = "FIFO reader did not come back (30 s)\n";
-    (void)!write(STDERR_FILENO, message, sizeof message - 1);
-    _exit(1);
-}
 
 struct FifoCase {
     const char *label;
@@ -217,7 +152,7 @@ class FifoRead : public testutil::TempDirTest, public testing::WithParamInterfac
 protected:
     void SetUp() override {
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        std::signal(SIGALRM, reader_hung);
+        std::signal(SIGALRM, testutil::fifo_reader_hung);
         alarm(30);
     }
     void TearDown() override { alarm(0); }
@@ -230,7 +165,7 @@ protected:
 };
 
 TEST_P(FifoRead, AllWaitsForTheWriterAndReadsToItsEnd) {
-    LateWriter writer(fifo, GetParam().bursts);
+    testutil::LateWriter writer(fifo, GetParam().bursts);
     int len = -1;
     char *data = file_read_all(fifo.c_str(), &len);
     writer.finish();
@@ -241,7 +176,7 @@ TEST_P(FifoRead, AllWaitsForTheWriterAndReadsToItsEnd) {
 }
 
 TEST_P(FifoRead, LinesWaitForTheWriterAndReadToItsEnd) {
-    LateWriter writer(fifo, GetParam().bursts);
+    testutil::LateWriter writer(fifo, GetParam().bursts);
     int count = -1;
     char **list = file_read_lines(fifo.c_str(), &count);
     writer.finish();
