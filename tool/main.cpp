@@ -45,11 +45,12 @@ struct Settings {
 
 // A fold width: a decimal number, 0 or 2..2147483647.
 std::optional<int> parse_wrap(std::string_view text) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
+    if (text.empty()) return std::nullopt;
     long long n = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
         n = n * 10 + (c - '0');
+        if (n > INT_MAX) return std::nullopt;  // leading zeros are no reason to stop
     }
     if (n == 1 || n > INT_MAX) return std::nullopt;
     return static_cast<int>(n);

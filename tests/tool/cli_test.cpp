@@ -12,6 +12,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support.h"
@@ -306,7 +308,62 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{{"-a", "--attr", "cn"}, "Option <-a> needs a value\n"},
         ErrorCase{{"-a", "cn", "-o"}, "Option <-o> needs a value\n"},
         ErrorCase{{"-Ba"}, "Option <-Ba> needs a value\n"},
-        ErrorCase{{"-bBs", "-G", "-a", "cn"}, "Option <-bBs> needs a value\n"}));
+        ErrorCase{{"-bBs", "-G", "-a", "cn"}, "Option <-bBs> needs a value\n"},
+        // Fold widths: a decimal number, 0 or 2..2147483647, nothing else.
+        ErrorCase{{"-a", "cn", "-w", "1"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"-w", "-1"}, "Invalid wrap width <-1>\n"},
+        ErrorCase{{"-w", "-5", "-a", "cn"}, "Invalid wrap width <-5>\n"},
+        ErrorCase{{"-w", "x"}, "Invalid wrap width <x>\n"},
+        ErrorCase{{"-w", ""}, "Invalid wrap width <>\n"},
+        ErrorCase{{"-w", "2147483648"}, "Invalid wrap width <2147483648>\n"},
+        ErrorCase{{"-w", "4294967298"}, "Invalid wrap width <4294967298>\n"},  // 2 modulo 2^32
+        ErrorCase{{"-w", "99999999999999999999"}, "Invalid wrap width <99999999999999999999>\n"},
+        ErrorCase{{"-w", " 5"}, "Invalid wrap width < 5>\n"},
+        ErrorCase{{"-w", "5 "}, "Invalid wrap width <5 >\n"},
+        ErrorCase{{"-w", "5x"}, "Invalid wrap width <5x>\n"},
+        ErrorCase{{"-w", "+5"}, "Invalid wrap width <+5>\n"},
+        ErrorCase{{"-w", "0x10"}, "Invalid wrap width <0x10>\n"},
+        ErrorCase{{"-w", "1e3"}, "Invalid wrap width <1e3>\n"},
+        ErrorCase{{"--wrap", "1"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"--wrap=1"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"--wrap="}, "Invalid wrap width <>\n"},
+        ErrorCase{{"-uw", "1"}, "Invalid wrap width <1>\n"},
+        // The width's value is the next argument: there is no joined short form.
+        ErrorCase{{"-w5", "-a", "cn"}, "Unknown option <-w5>\n"},
+        ErrorCase{{"-uw5"}, "Unknown option <-uw5>\n"},
+        ErrorCase{{"-wu", "5"}, "Unknown option <-wu>\n"},
+        ErrorCase{{"--utf8=1"}, "Unknown option <--utf8=1>\n"},
+        ErrorCase{{"--strip-newline=yes"}, "Unknown option <--strip-newline=yes>\n"},
+        ErrorCase{{"--strip_newline"}, "Unknown option <--strip_newline>\n"},
+        ErrorCase{{"-a", "cn", "-w"}, "Option <-w> needs a value\n"},
+        ErrorCase{{"--wrap"}, "Option <--wrap> needs a value\n"},
+        ErrorCase{{"-w", "-u", "-a", "cn"}, "Option <-w> needs a value\n"},
+        ErrorCase{{"-w", "--strip-newline"}, "Option <-w> needs a value\n"},
+        ErrorCase{{"-nuw"}, "Option <-nuw> needs a value\n"},
+        // -u and -G cannot be combined, in either order or spelling; the
+        // message names the short options and comes before the check for
+        // an attribute.
+        ErrorCase{{"-u", "-G"}, "Options <-G> and <-u> cannot be combined\n"},
+        ErrorCase{{"-G", "-u"}, "Options <-G> and <-u> cannot be combined\n"},
+        ErrorCase{{"--utf8", "--b64_guess"}, "Options <-G> and <-u> cannot be combined\n"},
+        ErrorCase{{"--b64_guess", "--utf8"}, "Options <-G> and <-u> cannot be combined\n"},
+        ErrorCase{{"-uG"}, "Options <-G> and <-u> cannot be combined\n"},
+        ErrorCase{{"-a", "cn", "-s", "x", "-B", "-G", "-u"}, "Options <-G> and <-u> cannot be combined\n"},
+        ErrorCase{{"-w", "5", "-u", "-G", "-n"}, "Options <-G> and <-u> cannot be combined\n"},
+        // The first error on the command line wins; the combination is only
+        // looked at once the whole command line has been read.
+        ErrorCase{{"-x", "-w", "1"}, "Unknown option <-x>\n"},
+        ErrorCase{{"-w", "1", "-x"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"-w", "1", "-V"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"-w", "1", "-w", "5"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"-w", "5", "-w", "1"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"-w", "x", "stray"}, "Invalid wrap width <x>\n"},
+        ErrorCase{{"stray", "-w", "x"}, "Unexpected argument <stray>\n"},
+        ErrorCase{{"-u", "-G", "-x"}, "Unknown option <-x>\n"},
+        ErrorCase{{"-u", "-G", "-w", "1"}, "Invalid wrap width <1>\n"},
+        ErrorCase{{"-w", "x", "-u", "-G"}, "Invalid wrap width <x>\n"},
+        ErrorCase{{"-u", "-G", "stray"}, "Unexpected argument <stray>\n"},
+        ErrorCase{{"-G", "-u", "-a"}, "Option <-a> needs a value\n"}));
 
 TEST_F(Cli, NoAttributeAfterAnErrorFreeCommandLine) {
     // Without a command-line error the old checks and statuses stand.
@@ -321,6 +378,12 @@ TEST_F(Cli, VersionEndsTheRunWhereItStands) {
 }
 
 // ---- the GNU forms against their spelled-out equivalents ---------------------
+
+std::string repeat(const std::string &text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
 
 struct FormCase {
     std::vector<std::string> gnu, spelled;  // "@/" stands for the test directory
@@ -373,7 +436,29 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{{"-a", "cn", "--infile=-"}, {"-a", "cn"}, "stdin", "cn: stdin\n", 0},
         FormCase{{"-a", "cn", "-s", "v", "-o", "-"}, {"-a", "cn", "-s", "v"}, "", "cn: v\n", 0},
         FormCase{{"-a", "cn", "-i", "-", "--out=-"}, {"-a", "cn"}, "both", "cn: both\n", 0},
-        FormCase{{"-s", "-", "-a", "cn"}, {"--string=-", "--attr", "cn"}, "", "cn: -\n", 0}));
+        FormCase{{"-s", "-", "-a", "cn"}, {"--string=-", "--attr", "cn"}, "", "cn: -\n", 0},
+        // The fold width, UTF-8 text and the final newline.
+        FormCase{{"-w", "5", "-a", "cn", "-s", "hello world"}, {"--wrap", "5", "-a", "cn", "-s", "hello world"}, "",
+                 "cn: h\n ello\n  wor\n ld\n", 0},
+        FormCase{{"--wrap=5", "-a", "cn", "-s", "hello world"}, {"-w", "5", "-a", "cn", "-s", "hello world"}, "",
+                 "cn: h\n ello\n  wor\n ld\n", 0},
+        FormCase{{"-a", "cn", "-s", std::string(80, 'v')}, {"-w", "77", "-a", "cn", "-s", std::string(80, 'v')}, "",
+                 "cn: " + std::string(73, 'v') + "\n " + std::string(7, 'v') + "\n", 0},
+        FormCase{{"--wrap=0", "-a", "cn", "-s", std::string(80, 'v')}, {"-w", "0", "-a", "cn", "-s", std::string(80, 'v')},
+                 "", "cn: " + std::string(80, 'v') + "\n", 0},
+        FormCase{{"-u", "-a", "cn", "-s", "\xc3\x85"}, {"--utf8", "-a", "cn", "-s", "\xc3\x85"}, "", "cn: \xc3\x85\n", 0},
+        FormCase{{"-n", "-a", "cn"}, {"--strip-newline", "-a", "cn"}, "x\n", "cn: x\n", 0},
+        FormCase{{"-n", "-a", "cn"}, {"--strip-newline", "-a", "cn"}, "\n", "", 1},
+        FormCase{{"-unw", "0", "-a", "cn"}, {"-u", "-n", "-w", "0", "-a", "cn"}, repeat("\xc3\x85", 100) + "\n",
+                 "cn: " + repeat("\xc3\x85", 100) + "\n", 0},
+        FormCase{{"-unw", "0", "-a", "cn"}, {"--utf8", "--strip-newline", "--wrap=0", "--attr=cn"},
+                 repeat("\xc3\x85", 100) + "\r\n", "cn: " + repeat("\xc3\x85", 100) + "\n", 0},
+        FormCase{{"-nBa", "cn"}, {"-n", "-B", "-a", "cn"}, "hi\n", "cn:: aGk=\n", 0},
+        FormCase{{"-bnu", "-a", "cn"}, {"-b", "-n", "-u", "-a", "cn"}, "w4U=\n", "cn: \xc3\x85\n", 0},
+        FormCase{{"-Bw", "10", "-a", "cn", "-s", "hello world"}, {"-B", "--wrap", "10", "-a", "cn", "-s", "hello world"},
+                 "", "cn:: aGVsb\n G8gd29ybG\n Q=\n", 0},
+        FormCase{{"-a", "cn", "-i", "@/in", "-nuw", "4", "--out=@/out"},
+                 {"-a", "cn", "-i", "@/in", "-n", "-u", "-w", "4", "-o", "@/out"}, "", "", 0}));
 
 TEST_F(Cli, AJoinedValueIsNeverAnOption) {
     expect_run(run({"--attr=cn", "--string=-V"}), "cn: -V\n", "", 0);
@@ -425,6 +510,328 @@ TEST_F(Cli, BinaryNamesAlwaysGetBase64) {
     expect_run(run({"-a", "x;binaryfoo", "-s", "\xff"}), "x;binaryfoo:: /w==\n", "", 0);
     expect_run(run({"-a", "binary", "-s", "plain"}), "binary: plain\n", "", 0);
     expect_run(run({"-a", "photo;filename", "-s", "file:///x"}), "photo;filename: file:///x\n", "", 0);
+}
+
+// ---- the fold width ------------------------------------------------------------
+
+// A line folded as the width is defined: the first physical line holds
+// `width` characters, each continuation a space and width - 1 more; 0 never
+// folds. For text without multi-byte characters, where no fold moves.
+std::string folded(const std::string &unfolded, size_t width) {
+    if (width == 0 || unfolded.size() <= width) return unfolded + "\n";
+    std::string out = unfolded.substr(0, width);
+    for (size_t at = width; at < unfolded.size(); at += width - 1) out += "\n " + unfolded.substr(at, width - 1);
+    return out + "\n";
+}
+
+TEST_F(Cli, WrapWidthsOnShortValues) {
+    const std::string v74(74, 'v');  // "cn: " and 74 characters: a line of 78
+    expect_run(run({"-w", "78", "-a", "cn", "-s", v74}), "cn: " + v74 + "\n", "", 0);
+    expect_run(run({"-w", "77", "-a", "cn", "-s", v74}), "cn: " + std::string(73, 'v') + "\n v\n", "", 0);
+    expect_run(run({"-a", "cn", "-s", v74}), "cn: " + std::string(73, 'v') + "\n v\n", "", 0);
+    expect_run(run({"-w", "76", "-a", "cn", "-s", v74}), "cn: " + std::string(72, 'v') + "\n vv\n", "", 0);
+    expect_run(run({"-w", "77", "-a", "cn", "-s", std::string(73, 'v')}), "cn: " + std::string(73, 'v') + "\n", "", 0);
+    expect_run(run({"-w", "0", "-a", "cn", "-s", std::string(300, 'v')}), "cn: " + std::string(300, 'v') + "\n", "", 0);
+    expect_run(run({"-w", "200", "-a", "cn", "-s", std::string(300, 'v')}),
+               "cn: " + std::string(196, 'v') + "\n " + std::string(104, 'v') + "\n", "", 0);
+    expect_run(run({"-w", "200", "-a", "cn", "-s", std::string(600, 'v')}),
+               "cn: " + std::string(196, 'v') + "\n " + std::string(199, 'v') + "\n " + std::string(199, 'v') + "\n " +
+                   std::string(6, 'v') + "\n",
+               "", 0);
+    // The narrowest widths: a continuation holds one or two characters.
+    expect_run(run({"-w", "2", "-a", "cn", "-s", "x"}), "cn\n :\n  \n x\n", "", 0);
+    expect_run(run({"-w", "3", "-a", "cn", "-s", "hello"}), "cn:\n  h\n el\n lo\n", "", 0);
+    expect_run(run({"-w", "3", "-a", "cn", "-s", "x"}), "cn:\n  x\n", "", 0);
+    expect_run(run({"-w", "5", "-a", "cn", "-s", "x"}), "cn: x\n", "", 0);
+    // A decimal number: leading zeros do not make it octal.
+    expect_run(run({"-w", "010", "-a", "cn", "-s", "abcdefghij"}), "cn: abcdef\n ghij\n", "", 0);
+    expect_run(run({"-w", "00", "-a", "cn", "-s", std::string(100, 'v')}), "cn: " + std::string(100, 'v') + "\n", "", 0);
+    expect_run(run({"-w", "00000000000000000002", "-a", "cn", "-s", "x"}), "cn\n :\n  \n x\n", "", 0);
+    expect_run(run({"-w", "0000000000002147483648", "-a", "cn", "-s", "x"}), "",
+               "Invalid wrap width <0000000000002147483648>\n" + kUsage, 2);
+    // The largest width never folds anything the tool can write.
+    expect_run(run({"-w", "2147483647", "-a", "cn", "-s", std::string(1000, 'v')}),
+               "cn: " + std::string(1000, 'v') + "\n", "", 0);
+    for (size_t width : {2u, 3u, 4u, 7u, 10u, 76u, 77u, 78u, 200u}) {
+        const std::string value = std::string(150, 'a') + std::string(150, 'b');
+        expect_run(run({"-w", std::to_string(width), "-a", "description", "-s", value}),
+                   folded("description: " + value, width), "", 0);
+    }
+}
+
+TEST_F(Cli, WrapWidthsOnLongNames) {
+    const std::string name(300, 'n');
+    for (size_t width : {0u, 2u, 3u, 76u, 77u, 78u, 200u, 299u, 300u, 301u})
+        expect_run(run({"-w", std::to_string(width), "-a", name, "-s", "v"}), folded(name + ": v", width), "", 0);
+    expect_run(run({"-a", name, "-s", "v"}), folded(name + ": v", 77), "", 0);
+    expect_run(run({"-w", "200", "-a", name, "-s", "v"}),
+               std::string(200, 'n') + "\n " + std::string(100, 'n') + ": v\n", "", 0);
+    expect_run(run({"-w", "0", "-a", name + ";binary", "-s", "xyz"}), name + ";binary:: eHl6\n", "", 0);
+}
+
+TEST_F(Cli, WrapWidthsOnBase64) {
+    expect_run(run({"-w", "10", "-B", "-a", "cn", "-s", "hello world"}), "cn:: aGVsb\n G8gd29ybG\n Q=\n", "", 0);
+    expect_run(run_in({"-w", "10", "-a", "cn"}, "hello\n"), "cn:: aGVsb\n G8K\n", "", 0);
+    expect_run(run({"-w", "4", "-b", "-a", "x", "-s", "YQBi"}), "x:: \n YQB\n i\n", "", 0);
+    // A photo of 100 KB on one line with -w 0; the same base64 text folded
+    // at 77 by default, and at 2.
+    const std::string photo = dir + "/photo.jpg";
+    spit(photo, random_bytes(100000, 7));
+    const Outcome flat = run({"-w", "0", "-B", "-a", "jpegPhoto", "-i", photo});
+    ASSERT_EQ(flat.status, 0);
+    EXPECT_EQ(flat.err, "");
+    EXPECT_EQ(flat.out.find('\n'), flat.out.size() - 1) << "folded";
+    EXPECT_EQ(flat.out.size(), std::string("jpegPhoto:: ").size() + 133336 + 1);
+    EXPECT_EQ(flat.out.substr(0, 12), "jpegPhoto:: ");
+    const std::string line = flat.out.substr(0, flat.out.size() - 1);
+    expect_run(run({"-B", "-a", "jpegPhoto", "-i", photo}), folded(line, 77), "", 0);
+    expect_run(run({"-w", "2", "-B", "-a", "jpegPhoto", "-i", photo}), folded(line, 2), "", 0);
+    expect_run(run({"-w", "0", "-a", "jpegPhoto", "-i", photo}), flat.out, "", 0);  // not text: base64 anyway
+    // The flat text decodes back to the photo's bytes.
+    expect_run(run_in({"-w", "0", "-b", "-B", "-a", "jpegPhoto"}, line.substr(12)), flat.out, "", 0);
+}
+
+TEST_F(Cli, WrapWidthWithAnOutputFile) {
+    const std::string out = dir + "/out.ldif";
+    expect_run(run({"-w", "6", "-a", "cn", "-s", "abcdefghij", "-o", out}), "", "", 0);
+    EXPECT_EQ(slurp(out), "cn: ab\n cdefg\n hij\n");
+    expect_run(run({"-w", "0", "-a", "cn", "-s", std::string(200, 'z'), "-o", out}), "", "", 0);
+    EXPECT_EQ(slurp(out), "cn: " + std::string(200, 'z') + "\n");
+}
+
+// ---- UTF-8 text kept readable ------------------------------------------------------
+
+TEST_F(Cli, Utf8TextStaysPlain) {
+    const std::vector<std::string> texts = {
+        "\xc3\x85ngstr\xc3\xb6m",                          // Ångström
+        "J\xc3\xa9r\xc3\xb4me M\xc3\xbcller",               // Latin
+        "\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xce\xb9\xce\xba\xce\xac",  // Greek
+        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",             // CJK
+        "\xf0\x9f\x98\x80 \xf0\x9f\x8e\x89",                // emoji
+        "Ame\xcc\x81lie",                                   // e and a combining acute accent
+        "e\xcc\x81",                                        // the combining sequence alone
+        "\xc3\x85",                                         // one character
+        "\xef\xbb\xbf" "BOM first",                         // U+FEFF is a character like another
+        "\xf4\x8f\xbf\xbf \xed\x9f\xbf \xee\x80\x80",       // U+10FFFF, U+D7FF, U+E000: the edges
+        "plain ASCII",
+    };
+    for (const auto &t : texts) {
+        SCOPED_TRACE(t);
+        expect_run(run({"-u", "-a", "cn", "-s", t}), "cn: " + t + "\n", "", 0);
+        expect_run(run({"--utf8", "-a", "description;lang-de", "-s", t}), "description;lang-de: " + t + "\n", "", 0);
+        expect_run(run_in({"-u", "-a", "cn"}, t), "cn: " + t + "\n", "", 0);
+    }
+    // Without -u the same text is base64, as before.
+    expect_run(run({"-a", "cn", "-s", "\xc3\x85"}), "cn:: w4U=\n", "", 0);
+}
+
+TEST_F(Cli, Utf8TextThatIsNotSafeIsBase64) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"\xc3\x28", "wyg="},                 // a lead byte without its continuation
+        {"\x80", "gA=="},                     // a stray continuation byte
+        {"\xff", "/w=="},
+        {"\xfe", "/g=="},
+        {"\xc0\xaf", "wK8="},                 // overlong forms
+        {"\xe0\x80\xaf", "4ICv"},
+        {"\xf0\x80\x80\xaf", "8ICArw=="},
+        {"\xed\xa0\x80", "7aCA"},             // surrogates
+        {"\xed\xbf\xbf", "7b+/"},
+        {"\xf4\x90\x80\x80", "9JCAgA=="},     // past U+10FFFF
+        {"\xf8\x88\x80\x80\x80", "+IiAgIA="}, // five bytes
+        {"abc\xe6\x97", "YWJj5pc="},          // cut at the end
+        {"\xc3", "ww=="},
+        {"\xe6\x97x", "5pd4"},                // cut before an ASCII byte
+        {"a\xc3\x85\x85", "YcOFhQ=="},        // one continuation byte too many
+        {"\xc3\x85\xff", "w4X/"},             // well-formed, then one bad byte
+        {" \xc3\x85", "IMOF"},                // begins with a space
+        {":\xc3\x85", "OsOF"},
+        {"<\xc3\x85", "PMOF"},
+        {"\xc3\x85\n", "w4UK"},               // a line feed
+    };
+    for (const auto &[value, text] : cases) {
+        SCOPED_TRACE(quote(value));
+        expect_run(run({"-u", "-a", "cn", "-s", value}), "cn:: " + text + "\n", "", 0);
+    }
+    expect_run(run_in({"-u", "-a", "cn"}, std::string("\xc3\x85\0", 3)), "cn:: w4UA\n", "", 0);
+    // -B still forces base64, and so does a ";binary" name.
+    expect_run(run({"-u", "-B", "-a", "cn", "-s", "\xc3\x85"}), "cn:: w4U=\n", "", 0);
+    expect_run(run({"-B", "-u", "-a", "cn", "-s", "plain"}), "cn:: cGxhaW4=\n", "", 0);
+    expect_run(run({"-uB", "-a", "cn", "-s", "\xc3\x85"}), "cn:: w4U=\n", "", 0);
+    expect_run(run({"-u", "-a", "cn;binary", "-s", "\xc3\x85"}), "cn;binary:: w4U=\n", "", 0);
+    // The decoded bytes are what -u looks at.
+    expect_run(run({"-u", "-b", "-a", "cn", "-s", "w4U="}), "cn: \xc3\x85\n", "", 0);
+    expect_run(run({"-u", "-b", "-a", "cn", "-s", "w4X/"}), "cn:: w4X/\n", "", 0);
+}
+
+TEST_F(Cli, Utf8FoldsMoveBackToTheStartOfASequence) {
+    // "cn: x" then seven two-byte characters at width 10: the third would
+    // straddle the fold, which moves back before it; the next line holds
+    // four (eight of its nine places) for the same reason.
+    const std::string e = "\xc3\xa9";
+    expect_run(run({"-u", "-w", "10", "-a", "cn", "-s", "x" + repeat(e, 7)}),
+               "cn: x" + e + e + "\n " + repeat(e, 4) + "\n " + e + "\n", "", 0);
+    // A whole line of them: the fold falls between two characters as it is.
+    expect_run(run({"-u", "-w", "10", "-a", "cn", "-s", repeat(e, 3) + "x"}), "cn: " + repeat(e, 3) + "\n x\n", "", 0);
+    const std::string grin = "\xf0\x9f\x98\x80";
+    expect_run(run({"-u", "-w", "8", "-a", "cn", "-s", "ab" + grin}), "cn: ab\n " + grin + "\n", "", 0);
+    expect_run(run({"-u", "-w", "8", "-a", "cn", "-s", "a" + grin + "b"}), "cn: a\n " + grin + "b\n", "", 0);
+    expect_run(run({"-u", "-w", "8", "-a", "cn", "-s", grin + grin}), "cn: " + grin + "\n " + grin + "\n", "", 0);
+    const std::string sun = "\xe6\x97\xa5";
+    expect_run(run({"-u", "-w", "6", "-a", "cn", "-s", "a" + sun + sun}), "cn: a\n " + sun + "\n " + sun + "\n", "", 0);
+    // A combining mark is a sequence of its own: the fold may fall between
+    // it and its base letter, never inside it.
+    const std::string acute = "\xcc\x81";
+    expect_run(run({"-u", "-w", "6", "-a", "cn", "-s", "e" + acute + "e" + acute}),
+               "cn: e\n " + acute + "e" + acute + "\n", "", 0);
+    // Without -u the value is base64 and folds at the width exactly.
+    expect_run(run({"-w", "10", "-a", "cn", "-s", "x" + repeat(e, 7)}), "cn:: eMOpw\n 6nDqcOpw6\n nDqcOp\n", "", 0);
+    // A base64 value under -u folds as any base64 value.
+    expect_run(run({"-u", "-w", "10", "-a", "cn", "-s", "x" + repeat(e, 7) + "\xff"}),
+               "cn:: eMOpw\n 6nDqcOpw6\n nDqcOp/w=\n =\n", "", 0);
+}
+
+// Every fold of a plain -u line, checked against the rule itself: each
+// physical line within the width, each fold as late as the rule allows, no
+// fold inside a character, and the folds joined give the line back.
+void expect_utf8_folds(const std::string &out, const std::string &unfolded, size_t width) {
+    ASSERT_FALSE(out.empty());
+    ASSERT_EQ(out.back(), '\n');
+    std::vector<std::string> lines;
+    for (size_t start = 0, nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(out.substr(start, nl - start));
+    const auto sequence_length = [](unsigned char lead) -> size_t {
+        return lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
+    };
+    std::string joined;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string &l = lines[i];
+        EXPECT_LE(l.size(), width) << "line " << i;
+        std::string text = l;
+        if (i > 0) {
+            ASSERT_FALSE(l.empty()) << "line " << i;
+            EXPECT_EQ(l[0], ' ') << "line " << i;
+            text = l.substr(1);
+            ASSERT_FALSE(text.empty()) << "an empty continuation, line " << i;
+            EXPECT_NE(sequence_length(static_cast<unsigned char>(text[0])), 0u) << "a fold inside a character, line " << i;
+        }
+        if (i + 1 < lines.size() && lines[i + 1].size() > 1) {
+            // Folded early only when the next character would not fit.
+            const size_t next = sequence_length(static_cast<unsigned char>(lines[i + 1][1]));
+            EXPECT_GT(l.size() + next, width) << "folded early, line " << i;
+        }
+        joined += text;
+    }
+    EXPECT_EQ(joined + "\n", unfolded + "\n");
+}
+
+TEST_F(Cli, Utf8FoldsAtEveryOffsetAndWidth) {
+    const std::vector<std::string> characters = {"\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x98\x80",
+                                                 "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80" "e\xcc\x81"};
+    for (size_t width : {5u, 6u, 7u, 8u, 9u, 10u, 11u, 76u, 77u, 78u})
+        for (const std::string prefix : {"", "a", "ab", "abc"})
+            for (const auto &c : characters) {
+                const std::string value = prefix + repeat(c, width < 20 ? 6 : 40);
+                SCOPED_TRACE("width " + std::to_string(width) + " " + quote(value));
+                const Outcome r = run({"-u", "-w", std::to_string(width), "-a", "cn", "-s", value});
+                EXPECT_EQ(r.status, 0);
+                EXPECT_EQ(r.err, "");
+                expect_utf8_folds(r.out, "cn: " + value, width);
+            }
+}
+
+TEST_F(Cli, Utf8WithAnOutputFile) {
+    const std::string out = dir + "/out.ldif";
+    expect_run(run({"-u", "-a", "cn", "-s", "\xc3\x85ngstr\xc3\xb6m", "-o", out}), "", "", 0);
+    EXPECT_EQ(slurp(out), "cn: \xc3\x85ngstr\xc3\xb6m\n");
+}
+
+// ---- the final newline --------------------------------------------------------------
+
+TEST_F(Cli, StripNewlineDropsOneLineEnd) {
+    const std::vector<std::tuple<std::string, std::string, int>> cases = {
+        {"x\n", "cn: x\n", 0},
+        {"x\r\n", "cn: x\n", 0},
+        {"x", "cn: x\n", 0},
+        {"x\n\n", "cn:: eAo=\n", 0},      // only one is dropped
+        {"x\r\n\r\n", "cn:: eA0K\n", 0},
+        {"x\r", "cn:: eA0=\n", 0},        // a CR alone is not a line end
+        {"x\r\r\n", "cn:: eA0=\n", 0},
+        {"x\n\r", "cn:: eAoN\n", 0},
+        {"x\n\n\r\n", "cn:: eAoK\n", 0},
+        {"\n\n", "cn:: Cg==\n", 0},
+        {"\r\n\r\n", "cn:: DQo=\n", 0},
+        {"\r", "cn:: DQ==\n", 0},
+        {"\n", "", 1},                    // nothing left: empty input
+        {"\r\n", "", 1},
+        {"", "", 1},
+        {std::string("a\0\n", 3), "cn:: YQA=\n", 0},
+        {"hello world\n", "cn: hello world\n", 0},
+    };
+    for (const auto &[input, out, status] : cases) {
+        SCOPED_TRACE(quote(input));
+        expect_run(run_in({"-n", "-a", "cn"}, input), out, "", status);
+        expect_run(run_in({"-a", "cn", "-i", "-", "--strip-newline"}, input), out, "", status);
+    }
+    // Strings, files and -o alike.
+    expect_run(run({"-n", "-a", "cn", "-s", "x\n"}), "cn: x\n", "", 0);
+    expect_run(run({"-n", "-a", "cn", "-s", "x\r\n"}), "cn: x\n", "", 0);
+    expect_run(run({"-n", "-a", "cn", "-s", "\n"}), "", "", 1);
+    expect_run(run({"-n", "-a", "cn", "-s", "x"}), "cn: x\n", "", 0);
+    const std::string in = dir + "/in", out = dir + "/out.ldif";
+    spit(in, "file value\r\n");
+    expect_run(run({"-n", "-a", "cn", "-i", in}), "cn: file value\n", "", 0);
+    EXPECT_EQ(slurp(in), "file value\r\n") << "the input file was changed";
+    expect_run(run({"-n", "-a", "cn", "-i", in, "-o", out}), "", "", 0);
+    EXPECT_EQ(slurp(out), "cn: file value\n");
+    spit(in, "\n");
+    spit(out, "old");
+    expect_run(run({"-n", "-a", "cn", "-i", in, "-o", out}), "", "", 1);
+    EXPECT_EQ(slurp(out), "old");
+    expect_run(sh("-n -a cn -i <(printf 'piped\\n')"), "cn: piped\n", "", 0);
+    // Together with the other options.
+    expect_run(run_in({"-n", "-B", "-a", "cn"}, "x\n"), "cn:: eA==\n", "", 0);
+    expect_run(run_in({"-n", "-u", "-a", "cn"}, "\xc3\x85\n"), "cn: \xc3\x85\n", "", 0);
+    expect_run(run_in({"-u", "-a", "cn"}, "\xc3\x85\n"), "cn:: w4UK\n", "", 0);
+    expect_run(run_in({"-n", "-w", "5", "-a", "cn"}, "abcdef\n"), "cn: a\n bcde\n f\n", "", 0);
+}
+
+TEST_F(Cli, StripNewlineComesBeforeDecoding) {
+    expect_run(run_in({"-n", "-b", "-a", "cn"}, "SGVsbG8=\n"), "cn: Hello\n", "", 0);
+    expect_run(sh("-n -b -a cn < <(echo SGVsbG8=)"), "cn: Hello\n", "", 0);
+    // A lone newline is then empty input, where -b alone fails on it.
+    expect_run(run_in({"-n", "-b", "-a", "cn"}, "\n"), "", "", 1);
+    expect_run(run_in({"-b", "-a", "cn"}, "\n"), "", "Failed to base64-decode input(1,0)!\n", 1);
+    expect_run(run_in({"-n", "-b", "-a", "cn"}, "\r\n"), "", "", 1);
+    // The message counts the input without the dropped line end.
+    expect_run(run_in({"-n", "-b", "-a", "cn"}, "!!!!\n"), "", "Failed to base64-decode input(4,-1)!\n", 1);
+    expect_run(run_in({"-n", "-b", "-a", "cn"}, "!!!!\r\n"), "", "Failed to base64-decode input(4,-1)!\n", 1);
+    expect_run(run_in({"-b", "-a", "cn"}, "!!!!\n"), "", "Failed to base64-decode input(5,-1)!\n", 1);
+    // A line feed in the decoded bytes stays.
+    expect_run(run_in({"-n", "-b", "-a", "cn"}, "eAo=\n"), "cn:: eAo=\n", "", 0);
+    expect_run(run({"-n", "-b", "-a", "cn", "-s", "eAo="}), "cn:: eAo=\n", "", 0);
+    expect_run(run_in({"-n", "-b", "-u", "-a", "cn"}, "w4U=\r\n"), "cn: \xc3\x85\n", "", 0);
+}
+
+TEST_F(Cli, StripNewlineLeavesASharedOffsetAfterTheInput) {
+    const std::string in = dir + "/in";
+    spit(in, "prefix|value\n");
+    const std::string out = dir + "/out";
+    const std::string cmd = "{ head -c 7 >/dev/null; " + quote(kBin) + " -n -a cn; cat; } < " + quote(in) + " > " +
+                            quote(out);
+    ASSERT_EQ(std::system(("bash -c " + quote(cmd)).c_str()), 0);
+    EXPECT_EQ(slurp(out), "cn: value\n");
+}
+
+// The option values and combinations that are not errors.
+TEST_F(Cli, NewOptionsAndTheEarlyExits) {
+    expect_run(run({"-u", "-G", "-V"}), "", "kestrin 1.0.7\n", 0);
+    expect_run(run({"-V", "-w", "1"}), "", "kestrin 1.0.7\n", 0);
+    expect_run(run({"-w", "1", "-h"}), kUsage, "", 0);
+    expect_run(run({"-u", "-G", "-h"}), kUsage, "", 0);
+    expect_run(run({"-w", "-h"}), kUsage, "", 0);
+    // -u with -B is no error (-B wins), nor -n or -w with anything.
+    expect_run(run({"-u", "-B", "-n", "-w", "0", "-a", "cn", "-s", "v"}), "cn:: dg==\n", "", 0);
+    expect_run(run({"-G", "-n", "-w", "0", "-a", "cn", "-s", "v"}), "cn: v\n", "", 0);
 }
 
 // ---- -o replaces the file only when everything was written ---------------------

@@ -1,10 +1,12 @@
 // End-to-end: the tool reads its input in pieces and never holds the whole
 // value, yet must write exactly what the library writer writes for the whole
 // value at once. Each case runs the built binary from every kind of source
-// and compares its bytes with ldif_write_attr over the whole value, for values
-// around every boundary of the streaming: the fold, the 1 MiB pieces of a
-// file, the 1 MiB a pipe may keep in memory, base64 groups and line breaks
-// cut between pieces, and a decision that only the last piece can make.
+// and compares its bytes with ldif_write_attr_wrap over the whole value, for
+// values around every boundary of the streaming: the fold, the pieces a file
+// is read in, the 1 MiB a pipe may keep in memory, base64 groups and line
+// breaks cut between pieces, a decision that only the last piece can make,
+// and the same with a fold width (-w), UTF-8 text kept plain (-u) and the
+// final line end dropped (-n).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -46,10 +49,11 @@ std::string printable(size_t n, unsigned seed) {
 }
 
 // The library writer over the whole value (NUL-terminated after it, as the
-// tool's value always is).
-std::string writer(const std::string &attr, const std::string &value, int mode) {
+// tool's value always is), folding at `width`.
+std::string writer(const std::string &attr, const std::string &value, int mode, int width = 77) {
     int count = 0;
-    char *text = ldif_write_attr(nullptr, &count, attr.c_str(), value.c_str(), static_cast<int>(value.size()), mode);
+    char *text = ldif_write_attr_wrap(nullptr, &count, attr.c_str(), value.c_str(), static_cast<int>(value.size()), mode,
+                                      width);
     std::string out = text ? std::string(text, static_cast<size_t>(count)) : "<writer failed>";
     std::free(text);
     return out;
@@ -71,24 +75,35 @@ std::string folded_base64(const std::string &bytes, size_t width, const std::str
     return out;
 }
 
-enum Flags { kAuto = 0, kDecode = 1, kEncode = 2, kGuess = 4 };
+enum Flags { kAuto = 0, kDecode = 1, kEncode = 2, kGuess = 4, kUtf8 = 8, kStrip = 16 };
 
-std::string options(int flags) {
+// The fold width the tool is given: kNoWidth gives no -w (the default, 77).
+constexpr int kNoWidth = -1;
+
+std::string options(int flags, int width = kNoWidth) {
     std::string o;
     if (flags & kDecode) o += "-b ";
     if (flags & kEncode) o += "-B ";
     if (flags & kGuess) o += "-G ";
+    if (flags & kUtf8) o += "-u ";
+    if (flags & kStrip) o += "-n ";
+    if (width != kNoWidth) o += "-w " + std::to_string(width) + " ";
     return o;
 }
 
-// What the tool must write for this input: the input decoded as one text
-// when asked, the mode as -B and -G choose it, then the writer.
+// What the tool must write for this input: one final line end dropped with
+// -n, the input decoded as one text when asked, the mode as -B, -G and -u
+// choose it, then the writer at the width.
 struct Expected {
     std::string out, err;
     int status;
 };
 
-Expected expected(const std::string &attr, const std::string &input, int flags) {
+Expected expected(const std::string &attr, const std::string &raw, int flags, int given_width = kNoWidth) {
+    const int width = given_width == kNoWidth ? 77 : given_width;
+    std::string input = raw;
+    if ((flags & kStrip) && !input.empty() && input.back() == '\n')
+        input.resize(input.size() - (input.size() >= 2 && input[input.size() - 2] == '\r' ? 2 : 1));
     if (input.empty()) return {"", "", 1};
     std::string value = input;
     if (flags & kDecode) {
@@ -102,7 +117,7 @@ Expected expected(const std::string &attr, const std::string &input, int flags) 
                     1};
         value = decoded.substr(0, static_cast<size_t>(got));
     }
-    int mode = (flags & kEncode) ? LDIF_ENC_BASE64 : LDIF_ENC_AUTO;
+    int mode = (flags & kEncode) ? LDIF_ENC_BASE64 : (flags & kUtf8) ? LDIF_ENC_UTF8 : LDIF_ENC_AUTO;
     if (flags & kGuess) {
         mode = LDIF_ENC_AUTO;
         for (unsigned char c : value)
@@ -112,12 +127,19 @@ Expected expected(const std::string &attr, const std::string &input, int flags) 
     if (attr.find(";binary") != std::string::npos) mode = LDIF_ENC_BASE64;
     // The tool prints the name as given, options and all, where the writer
     // would leave the binary option out: the writer's line for a name of the
-    // same length without options, with the name put back.
-    if (attr.find(';') == std::string::npos || attr.size() >= 77) return {writer(attr, value, mode), "", 0};
+    // same length without options, with the name put back (over the folds,
+    // when the width is smaller than the name).
+    if (attr.find(';') == std::string::npos) return {writer(attr, value, mode, width), "", 0};
     std::string plain_name = attr;
     std::replace(plain_name.begin(), plain_name.end(), ';', '_');
-    std::string line = writer(plain_name, value, mode);
-    return {line.replace(0, attr.size(), attr), "", 0};
+    std::string line = writer(plain_name, value, mode, width);
+    for (size_t i = 0, k = 0; i < line.size() && k < attr.size(); ++i) {
+        if (line[i] == '\n' && i + 1 < line.size() && line[i + 1] == ' ')
+            ++i;  // a fold: its line feed and space are no part of the name
+        else
+            line[i] = attr[k++];
+    }
+    return {line, "", 0};
 }
 
 // Where the tool's input comes from.
@@ -143,10 +165,10 @@ std::string first_difference(const std::string &a, const std::string &b) {
 
 class Stream : public testutil::ToolTest {
 protected:
-    Outcome run(const std::string &attr, const std::string &input, int flags, From from) {
+    Outcome run(const std::string &attr, const std::string &input, int flags, From from, int width = kNoWidth) {
         const std::string in = dir + "/input", out = dir + "/stdout", err = dir + "/stderr";
         spit(in, input);
-        const std::string tool = quote(kBin) + " " + options(flags) + "-a " + quote(attr);
+        const std::string tool = quote(kBin) + " " + options(flags, width) + "-a " + quote(attr);
         std::string cmd;
         switch (from) {
             case From::kFile: cmd = tool + " -i " + quote(in); break;
@@ -161,7 +183,10 @@ protected:
 
     // Runs the input through every source and compares with the writer.
     void check(const std::string &input, int flags, const std::string &attr = "photo") {
-        const Expected want = expected(attr, input, flags);
+        check_wrap(input, flags, kNoWidth, attr);
+    }
+    void check_wrap(const std::string &input, int flags, int width, const std::string &attr = "photo") {
+        const Expected want = expected(attr, input, flags, width);
         std::vector<From> sources = {From::kFile, From::kStdinFile, From::kPipe, From::kFifoArg};
         // A -s value is text: no NUL, no trailing line feed (the shell drops
         // it), and no leading '-' (it would read as an option).
@@ -169,8 +194,8 @@ protected:
             (input.empty() || (input.back() != '\n' && input.front() != '-')))
             sources.push_back(From::kString);
         for (From from : sources) {
-            const Outcome got = run(attr, input, flags, from);
-            SCOPED_TRACE(std::string(name_of(from)) + " " + options(flags) + "input of " +
+            const Outcome got = run(attr, input, flags, from, width);
+            SCOPED_TRACE(std::string(name_of(from)) + " " + options(flags, width) + "input of " +
                          std::to_string(input.size()) + " bytes");
             EXPECT_TRUE(got.out == want.out) << first_difference(got.out, want.out);
             EXPECT_EQ(got.err, want.err);
@@ -297,6 +322,197 @@ TEST_F(Stream, AttributeOptionsAndLongNames) {
     check(printable(kMiB + 3, 24), kGuess, "jpegPhoto;binary");
     check(printable(kMiB + 3, 16), kAuto, "photo;filename");
     check(printable(200, 17), kAuto, std::string(80, 'n'));  // no room for value on the first line
+}
+
+// ---- the fold width, UTF-8 text and the final newline on every path -----------------
+
+constexpr size_t kPiece = size_t{256} << 10;  // a file is read in pieces of this size
+
+// Printable text that begins with a letter: plain as a whole.
+std::string plain_text(size_t n, unsigned seed) {
+    std::string s = printable(n, seed);
+    if (!s.empty()) s[0] = 'a';
+    return s;
+}
+
+// Well-formed UTF-8 text of exactly n bytes: ASCII and characters of two to
+// four bytes (a combining accent among them) at random, beginning with a
+// letter and ending in ASCII.
+std::string utf8_text(size_t n, unsigned seed) {
+    static const char *const kChars[] = {"\xc3\xa9", "\xce\xbb", "\xe6\x97\xa5", "\xe2\x82\xac",
+                                         "\xf0\x9f\x98\x80", "\xf0\x90\x8d\x88", "e\xcc\x81"};
+    std::mt19937 rng(seed);
+    std::string s = "a";
+    while (s.size() + 4 < n) {
+        if (rng() % 10 < 3)
+            s += static_cast<char>('!' + rng() % 94);
+        else
+            s += kChars[rng() % 7];
+    }
+    s.resize(std::min(s.size(), n));
+    while (s.size() < n) s += 'z';
+    return s;
+}
+
+// The folds of a plain UTF-8 line checked against the rule itself, not
+// against the writer: each physical line within the width, no fold inside a
+// character, none earlier than the next character requires, and the folds
+// joined give the unfolded line back. For widths of 5 and more, where every
+// character fits on a continuation line.
+void expect_utf8_folds(const std::string &out, const std::string &unfolded, size_t width) {
+    ASSERT_FALSE(out.empty());
+    ASSERT_EQ(out.back(), '\n');
+    const auto sequence_length = [](unsigned char lead) -> size_t {
+        return lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
+    };
+    std::string joined;
+    size_t bad = 0;  // lines that break a rule (reported once: the text is large)
+    std::string first_bad;
+    for (size_t start = 0, nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
+        const std::string_view line(out.data() + start, nl - start);
+        const bool first = start == 0;
+        bool ok = line.size() <= width && (first || (line.size() > 1 && line[0] == ' ' &&
+                                                     sequence_length(static_cast<unsigned char>(line[1])) != 0));
+        const size_t next = nl + 2 < out.size() ? sequence_length(static_cast<unsigned char>(out[nl + 2])) : 0;
+        if (nl + 1 < out.size() && line.size() + next <= width) ok = false;  // folded early
+        joined.append(first ? line : line.substr(std::min<size_t>(1, line.size())));
+        if (!ok && bad++ == 0) first_bad = "line at " + std::to_string(start) + ": " + quote(std::string(line));
+    }
+    EXPECT_EQ(bad, 0u) << first_bad;
+    EXPECT_TRUE(joined == unfolded) << first_difference(joined, unfolded);
+}
+
+class StreamWidths : public Stream, public testing::WithParamInterface<int> {};
+
+TEST_P(StreamWidths, TextAndBytesMatchTheWriterAtTheWidth) {
+    const int width = GetParam();
+    for (size_t n : {kPiece + 1, kMiB + 5, 3 * kMiB + 7}) {
+        check_wrap(plain_text(n, 40), kAuto, width);
+        check_wrap(random_bytes(n, 41), kAuto, width);
+        check_wrap(plain_text(n, 42), kEncode, width);
+    }
+    check_wrap(plain_text(100, 43), kAuto, width);
+    check_wrap(random_bytes(100, 44), kAuto, width, "jpegPhoto;binary");
+}
+
+// 51 puts a fold of a plain "photo: " line on the first piece border.
+INSTANTIATE_TEST_SUITE_P(Widths, StreamWidths, testing::Values(0, 2, 3, 51, 76, 78, 200),
+                         [](const testing::TestParamInfo<int> &info) { return "Width" + std::to_string(info.param); });
+
+TEST_F(Stream, Utf8CharactersAcrossPieceBorders) {
+    const std::string base = plain_text(kMiB + 300000, 45);
+    for (const std::string c : {"\xc3\xa9", "\xe6\x97\xa5", "\xf0\x9f\x98\x80"})
+        for (int shift = -3; shift <= 3; ++shift) {
+            // The character begins up to three bytes before each border (so
+            // that it straddles it) or up to three after it, at the first and
+            // second piece borders and at the 1 MiB a pipe may keep.
+            std::string value = base;
+            for (size_t border : {kPiece, 2 * kPiece, kMiB})
+                value.replace(static_cast<size_t>(static_cast<long>(border) + shift), c.size(), c);
+            SCOPED_TRACE("a character of " + std::to_string(c.size()) + " bytes at border " + std::to_string(shift));
+            ASSERT_EQ(expected("photo", value, kUtf8).out.substr(0, 7), "photo: ");
+            check(value, kUtf8);
+            check_wrap(value, kUtf8, 51);
+        }
+}
+
+TEST_F(Stream, Utf8TextOfEveryKindOfCharacter) {
+    const std::string text = utf8_text(3 * kMiB + 11, 46);
+    ASSERT_EQ(expected("photo", text, kUtf8).out.substr(0, 7), "photo: ");
+    for (int width : {kNoWidth, 0, 2, 5, 200}) check_wrap(text, kUtf8, width);
+    for (int width : {5, 6, 77}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        expect_utf8_folds(expected("photo", text, kUtf8, width).out, "photo: " + text, static_cast<size_t>(width));
+    }
+    check(text, kUtf8 | kEncode);  // -B still wins
+    check(text, kAuto);            // without -u: base64
+    check(utf8_text(kMiB - 3, 47), kUtf8);
+    check(utf8_text(kPiece + 2, 48), kUtf8);
+    check_wrap(utf8_text(5000, 49), kUtf8, 7);  // also as -s
+}
+
+TEST_F(Stream, Utf8MalformedOnlyInTheLastPiece) {
+    const std::string good = utf8_text(kMiB + 300000, 50) + "abcdefghij";
+    ASSERT_EQ(expected("photo", good, kUtf8).out.substr(0, 7), "photo: ");
+    check(good, kUtf8);
+    const std::vector<std::string> endings = {"\xff", "\x80", "\xe6", "\xe6\x97", "\xc0\xaf", "\xed\xa0\x80",
+                                              "\xf4\x90\x80\x80", "\xc3\x85\x85"};
+    for (const auto &bad : endings) {
+        SCOPED_TRACE(quote(bad));
+        std::string value = good;
+        value.replace(value.size() - 5, bad.size(), bad);  // then ASCII, or the end
+        ASSERT_EQ(expected("photo", value, kUtf8).out.substr(0, 8), "photo:: ");
+        check(value, kUtf8);
+        std::string at_end = good;
+        at_end.replace(at_end.size() - bad.size(), bad.size(), bad);  // the very last bytes
+        check(at_end, kUtf8);
+    }
+    // A sequence cut at a piece border: its lead bytes end one piece, an
+    // ASCII byte begins the next.
+    std::string cut = plain_text(kMiB + 300000, 51);
+    cut.replace(kPiece - 2, 2, "\xe6\x97");
+    check(cut, kUtf8);
+    cut[kPiece] = '\xa5';  // completed in the next piece: well-formed
+    ASSERT_EQ(expected("photo", cut, kUtf8).out.substr(0, 7), "photo: ");
+    check(cut, kUtf8);
+}
+
+TEST_F(Stream, StripNewlineOnLargeInputs) {
+    // The line end alone in the last piece, or its CR and LF on either side
+    // of a border; a pipe of 1 MiB and one byte that is 1 MiB once stripped.
+    for (size_t n : {kPiece - 1, kPiece, kMiB - 1, kMiB, 3 * kMiB + 5}) {
+        const std::string body = plain_text(n, 52);
+        for (const std::string end : {"\n", "\r\n", "\n\n", "\r", "\n\r\n"}) {
+            SCOPED_TRACE(std::to_string(n) + " bytes and " + quote(end));
+            check(body + end, kStrip);
+        }
+        check(body + "\n", kAuto);  // without -n the line feed stays
+        check(random_bytes(n, 53) + "\r\n", kStrip);
+        check(body + "\r\n", kStrip | kEncode);
+        check(utf8_text(n, 54) + "\n", kStrip | kUtf8);
+    }
+    check(std::string(kMiB + 1, '\n'), kStrip);
+}
+
+TEST_F(Stream, DecodeWithTheNewOptions) {
+    const std::string text = utf8_text(kMiB + 5, 55);
+    const std::string b64 = folded_base64(text, 76);
+    check(b64, kDecode | kUtf8);
+    check_wrap(b64, kDecode | kUtf8, 0);
+    check_wrap(b64, kDecode | kUtf8, 200);
+    check_wrap(b64, kDecode, 200);
+    check_wrap(b64, kDecode | kEncode, 2);
+    check_wrap(b64, kDecode | kEncode, 0);
+    check_wrap(b64, kDecode | kEncode | kUtf8 | kStrip, 200);
+    check_wrap(folded_base64(random_bytes(kMiB + 5, 56), 76, "\r\n"), kDecode | kStrip, 0);
+    check(folded_base64(text, 64, "\r\n"), kDecode | kUtf8 | kStrip);
+    // -n drops the line end before decoding: the message counts the text
+    // without it, and a line feed that the text decodes to stays.
+    const std::string flat = base64(random_bytes(kMiB, 57));
+    check(flat + "!\n", kDecode | kStrip);
+    check(flat + "!\r\n", kDecode | kStrip);
+    check(base64(plain_text(kMiB, 58) + "\n"), kDecode | kStrip);
+    check(std::string(kMiB + 10, '\n'), kDecode | kStrip);
+    check("\r\n", kDecode | kStrip);
+}
+
+TEST_F(Stream, OutputFileWithTheNewOptions) {
+    const std::string in = dir + "/in", out = dir + "/out.ldif";
+    const std::string value = utf8_text(2 * kMiB + 5, 59);
+    spit(in, value + "\r\n");
+    spit(out, "old");
+    for (const auto &[args, width] : {std::pair{"-u -n -w 0", 0}, {"-u -n -w 3", 3}, {"-n -u", 77}}) {
+        const std::string cmd = quote(kBin) + " " + args + " -a photo -i " + quote(in) + " -o " + quote(out);
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << args;
+        EXPECT_TRUE(slurp(out) == writer("photo", value, LDIF_ENC_UTF8, width)) << args;
+    }
+    const std::string cat = "cat " + quote(in) + " | " + quote(kBin) + " -n -w 200 -a photo -o " + quote(out);
+    ASSERT_EQ(std::system(("bash -c " + quote(cat)).c_str()), 0);
+    EXPECT_TRUE(slurp(out) == writer("photo", value, LDIF_ENC_AUTO, 200));
+    // Onto the input file itself: the second pass still sees the value
+    // without its line end.
+    ASSERT_EQ(std::system((quote(kBin) + " -u -n -w 3 -a photo -i " + quote(in) + " -o " + quote(in)).c_str()), 0);
+    EXPECT_TRUE(slurp(in) == writer("photo", value, LDIF_ENC_UTF8, 3));
 }
 
 // ---- how the input is held --------------------------------------------------------
