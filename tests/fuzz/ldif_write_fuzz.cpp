@@ -1,19 +1,65 @@
-// ldif_write_attr: the line for a name, a value, a length and a mode, against
-// the reference writer (forms, encoding choice, folding), appended to an
-// existing buffer or not; and the line read back by ldif_parse_line gives
-// the same name and bytes.
+// ldif_write_attr and ldif_write_attr_wrap: the line for a name, a value, a
+// length, a mode and a fold width, against the reference writer (forms,
+// encoding choice, folding with UTF-8 sequences kept whole), appended to an
+// existing buffer or not; a refused width leaves the buffer as it was; and
+// the line read back by ldif_parse_line gives the same name and bytes.
 //
-// Input: a mode byte, a flags byte, the name up to a 0x1F byte, the value.
+// Input: a mode byte, a flags byte, a width byte when the mode byte has its
+// bit 7 set, the name up to a 0x1F byte, the value. A mode byte below 0x80
+// is the mode modulo 6 at width 77 through ldif_write_attr; with bit 7 its
+// low 7 bits modulo 8 pick one of the modes 0-5 or the unknown modes 6 and
+// 17 (written as AUTO), and the width byte the width (see pick_width).
+#include <cerrno>
+#include <climits>
+
 #include "fuzz.h"
 
 using namespace fuzz;
 
+namespace {
+
+// 0-200 as they are (0 never folds, 1 is refused), then small widths more
+// often, the widths around the default, and the refused and extreme ones.
+int pick_width(uint8_t b) {
+    if (b <= 200) return b;
+    if (b <= 230) return 2 + (b - 201) % 10;
+    if (b <= 239) return 76 + (b - 231) % 3;
+    switch (b) {
+        case 240: return -1;
+        case 241: return INT_MIN;
+        case 242: return -77;
+        case 243: return 1000;
+        case 244: return INT_MAX;
+        default: return 77;
+    }
+}
+
+// The physical lines of a written line (each without its line feed).
+std::vector<std::string_view> physical_lines(std::string_view text) {
+    std::vector<std::string_view> out;
+    for (size_t start = 0; start < text.size();) {
+        const size_t lf = text.find('\n', start);
+        FUZZ_CHECK(lf != std::string_view::npos);  // the text ends in a line feed
+        out.push_back(text.substr(start, lf - start));
+        start = lf + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     setup();
     if (size < 2) return 0;
-    const int mode = data[0] % 6;  // 5: an unknown mode, written as AUTO
+    const bool explicit_width = (data[0] & 0x80) != 0;
+    if (explicit_width && size < 3) return 0;
+    static const int kModes[] = {0, 1, 2, 3, 4, 5, 6, 17};
+    const int mode = explicit_width ? kModes[(data[0] & 0x7f) % 8] : data[0] % 6;
+    const int width = explicit_width ? pick_width(data[2]) : 77;
+    const bool width_refused = width < 0 || width == 1;
     const uint8_t flags = data[1];
-    std::string rest = as_text(data + 2, size - 2);
+    const size_t head = explicit_width ? 3 : 2;
+    std::string rest = as_text(data + head, size - head);
     const size_t cut = rest.find('\x1f');
     std::string name = rest.substr(0, cut);
     std::string value = cut == std::string::npos ? "" : rest.substr(cut + 1);
@@ -30,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const std::string_view name_text = name_arg ? std::string_view(name_arg) : std::string_view();
     bool encoded = false;
-    const auto want = ref_write_attr(name_arg, value_arg, value.size(), value_len, mode, &encoded);
+    const auto want = ref_write_attr(name_arg, value_arg, value.size(), value_len, mode, &encoded, width);
+    FUZZ_CHECK(!(width_refused && want));
 
     // Onto a buffer that already holds text, or a new one.
     const std::string prefix = (flags & 4) ? "dn: cn=x\n" : "";
@@ -40,9 +87,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         buffer = static_cast<char *>(std::malloc(prefix.size() + 1));
         std::memcpy(buffer, prefix.c_str(), prefix.size() + 1);
     }
-    char *out = ldif_write_attr(buffer, &count, name_arg, value_arg, value_len, mode);
+    errno = 0;
+    char *out = explicit_width ? ldif_write_attr_wrap(buffer, &count, name_arg, value_arg, value_len, mode, width)
+                               : ldif_write_attr(buffer, &count, name_arg, value_arg, value_len, mode);
+    const int error = errno;
+
+    // The other entry point at the default width writes the same line.
+    if (width == 77) {
+        int count77 = 0;
+        char *line77 = explicit_width ? ldif_write_attr(nullptr, &count77, name_arg, value_arg, value_len, mode)
+                                      : ldif_write_attr_wrap(nullptr, &count77, name_arg, value_arg, value_len,
+                                                             mode, 77);
+        FUZZ_CHECK((line77 != nullptr) == want.has_value());
+        if (line77) FUZZ_CHECK(std::string_view(line77, static_cast<size_t>(count77)) == *want);
+        std::free(line77);
+    }
+
+    // The stream writer builds the same line, or writes nothing.
+    {
+        char *mem = nullptr;
+        size_t mem_size = 0;
+        FILE *stream = open_memstream(&mem, &mem_size);
+        errno = 0;
+        const int n = explicit_width ? ldif_fwrite_attr_wrap(stream, name_arg, value_arg, value_len, mode, width)
+                                     : ldif_fwrite_attr(stream, name_arg, value_arg, value_len, mode);
+        const int stream_error = errno;
+        std::fclose(stream);
+        if (want) {
+            FUZZ_CHECK(n == static_cast<int>(want->size()));
+            FUZZ_CHECK(std::string_view(mem, mem_size) == *want);
+        } else {
+            FUZZ_CHECK(n == 0 && mem_size == 0);
+            if (width_refused) FUZZ_CHECK(stream_error == EINVAL);
+        }
+        std::free(mem);
+    }
+
     if (!want) {
         FUZZ_CHECK(out == nullptr);
+        if (width_refused) FUZZ_CHECK(error == EINVAL);
         FUZZ_CHECK(count == static_cast<int>(prefix.size()));
         if (buffer) FUZZ_CHECK(std::string_view(buffer) == prefix);
         std::free(buffer);
@@ -52,17 +135,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(count == static_cast<int>(prefix.size() + want->size()));
     FUZZ_CHECK(std::string_view(out, static_cast<size_t>(count)) == prefix + *want && out[count] == '\0');
 
-    // ldif_fwrite_attr writes the same line.
-    char *mem = nullptr;
-    size_t mem_size = 0;
-    FILE *stream = open_memstream(&mem, &mem_size);
-    FUZZ_CHECK(ldif_fwrite_attr(stream, name_arg, value_arg, value_len, mode) == static_cast<int>(want->size()));
-    std::fclose(stream);
-    FUZZ_CHECK(std::string_view(mem, mem_size) == *want);
-    std::free(mem);
+    // The shape of the folds, apart from the model: every physical line holds
+    // at most `width` characters and each continuation begins with a space;
+    // a line before a fold is full, except where a plain AUTO8 or UTF8 value
+    // moved the fold back to a sequence's start (at most 3 characters).
+    const char *line = out + prefix.size();
+    {
+        const auto lines = physical_lines(*want);
+        const bool may_move = !encoded && (mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8);
+        if (width == 0 && !name_text.empty()) FUZZ_CHECK(lines.size() == 1);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (width > 0) FUZZ_CHECK(lines[i].size() <= static_cast<size_t>(width));
+            if (i > 0) FUZZ_CHECK(!lines[i].empty() && lines[i][0] == ' ' && lines[i].size() >= 2);
+            if (i + 1 < lines.size()) {
+                const size_t short_by = static_cast<size_t>(width) - lines[i].size();
+                FUZZ_CHECK(short_by == 0 || (may_move && short_by <= 3));
+                if (short_by > 0) {
+                    // The next line's text starts with a lead byte.
+                    const auto lead = static_cast<unsigned char>(lines[i + 1][1]);
+                    FUZZ_CHECK(lead >= 0xC2 && lead <= 0xF4);
+                }
+            }
+        }
+    }
 
     // Read back.
-    const char *line = out + prefix.size();
     {
         char *n = nullptr, *v = nullptr;
         int len = 0, binary = 0;
