@@ -94,6 +94,9 @@ struct DecodedText {
     enum class Kind { kValue, kNoValue, kMalformed, kFileReference };
     Kind kind = Kind::kNoValue;
     std::string bytes;  // kValue: the value; kFileReference: the URL
+    // Whether the second reading found the text the first one checked (it
+    // always should: the text does not change in between).
+    bool second_pass_same = true;
 };
 DecodedText decode_ldif_text(std::string_view text, std::string_view attr, size_t piece);
 

@@ -388,25 +388,86 @@ inline std::optional<Pairs> ref_ldif2ekva(std::string_view text) {
     return out;
 }
 
-// The text of a value as the LDIF writer takes it.
-inline bool ref_safe(std::string_view v, bool high_ok) {
-    if (v.empty()) return true;
-    if (v[0] == ' ' || v[0] == ':' || v[0] == '<' || v[0] == '\t' || v[0] == '\v' || v[0] == '\f') return false;
-    for (unsigned char c : v)
-        if (c == '\n' || c == '\r' || (c >= 0x80 && !high_ok)) return false;
+// The length of the well-formed UTF-8 sequence (RFC 3629) that begins at
+// s[i] and ends inside s: 1 for ASCII, 2 to 4, or 0 when none begins there.
+// The code point is decoded and its range checked: an overlong form, a
+// surrogate or anything above U+10FFFF is no sequence.
+inline size_t ref_utf8_len(std::string_view s, size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) return 1;
+    size_t len = 0;
+    uint32_t cp = 0;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2;
+        cp = c & 0x1Fu;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3;
+        cp = c & 0x0Fu;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4;
+        cp = c & 0x07u;
+    } else {
+        return 0;  // a continuation byte, or F8-FF
+    }
+    if (s.size() - i < len) return 0;  // truncated
+    for (size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (b & 0x3Fu);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+    return len;
+}
+
+// Whether every byte 0x80-0xFF of s lies in a well-formed UTF-8 sequence.
+inline bool ref_utf8_text(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = ref_utf8_len(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
     return true;
 }
 
-inline std::string ref_fold(std::string_view unfolded) {
+// The text of a value as the LDIF writer takes it. high_ok: any byte
+// 0x80-0xFF is fine; utf8: those that form well-formed UTF-8 are.
+inline bool ref_safe(std::string_view v, bool high_ok, bool utf8 = false) {
+    if (v.empty()) return true;
+    if (v[0] == ' ' || v[0] == ':' || v[0] == '<' || v[0] == '\t' || v[0] == '\v' || v[0] == '\f') return false;
+    for (unsigned char c : v)
+        if (c == '\n' || c == '\r' || (c >= 0x80 && !high_ok && !utf8)) return false;
+    return high_ok || !utf8 || ref_utf8_text(v);
+}
+
+// Folds an unfolded line at width (0: never): a new physical line (a line
+// feed and a space) before a character when the current one holds `width`
+// characters (the first) or width - 1 (a continuation). With keep_from (the
+// offset where a value whose UTF-8 sequences are kept whole begins), a
+// well-formed sequence of that value that does not fit on what is left of
+// the current line starts the next one instead, unless it would start the
+// current one anyway: then it is cut where the line is full.
+inline std::string ref_fold(std::string_view unfolded, int width = 77,
+                            size_t keep_from = std::string_view::npos) {
     std::string out;
-    size_t col = 0, next_fold = 77;
-    for (char c : unfolded) {
-        if (col == next_fold) {
+    if (width == 0) {
+        out.assign(unfolded);
+        out += '\n';
+        return out;
+    }
+    size_t on_line = 0, room = static_cast<size_t>(width);
+    const std::string_view kept = keep_from <= unfolded.size() ? unfolded.substr(keep_from) : std::string_view();
+    for (size_t i = 0; i < unfolded.size(); ++i) {
+        const size_t whole = keep_from <= i ? ref_utf8_len(kept, i - keep_from) : 1;
+        const bool full = on_line == room;
+        const bool does_not_fit = whole > 1 && on_line > 0 && on_line + whole > room;
+        if (full || does_not_fit) {
             out += "\n ";
-            next_fold += 76;
+            on_line = 0;
+            room = static_cast<size_t>(width) - 1;
         }
-        out += c;
-        ++col;
+        out += unfolded[i];
+        ++on_line;
     }
     out += '\n';
     return out;
@@ -417,11 +478,14 @@ inline bool ref_name_refused(std::string_view name) {
     return name[0] == '#';
 }
 
-// The line ldif_write_attr appends, or nullopt when it refuses the name.
+// The line ldif_write_attr_wrap appends at width (ldif_write_attr: 77), or
+// nullopt when it refuses the name or the width (1 or negative).
 // value points at value_size bytes followed by a NUL (or is NULL).
 inline std::optional<std::string> ref_write_attr(const char *name, const char *value, size_t value_size,
-                                                 int value_len, int mode, bool *encoded = nullptr) {
+                                                 int value_len, int mode, bool *encoded = nullptr,
+                                                 int width = 77) {
     (void)value_size;
+    if (width < 0 || width == 1) return std::nullopt;
     const std::string_view full = name ? name : "";
     if (full.empty()) return std::string("\n");
     if (ref_name_refused(full)) return std::nullopt;
@@ -441,7 +505,7 @@ inline std::optional<std::string> ref_write_attr(const char *name, const char *v
         base64 = true;
     } else {
         bytes = value;
-        base64 = !ref_safe(bytes, mode == LDIF_ENC_AUTO8);
+        base64 = !ref_safe(bytes, mode == LDIF_ENC_AUTO8, mode == LDIF_ENC_UTF8);
     }
     if (encoded) *encoded = base64;
     std::string printed(full);
@@ -460,7 +524,12 @@ inline std::optional<std::string> ref_write_attr(const char *name, const char *v
         sep = marker;
         break;
     }
-    return ref_fold(printed + sep + (base64 ? ref_b64_encode(bytes) : bytes));
+    // A value written as it is in AUTO8 or UTF8 keeps its UTF-8 sequences
+    // whole across folds; base64 text, URLs and the other modes do not.
+    const bool keep = !base64 && (mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8);
+    const std::string head = printed + sep;
+    return ref_fold(head + (base64 ? ref_b64_encode(bytes) : bytes), width,
+                    keep ? head.size() : std::string_view::npos);
 }
 
 }  // namespace fuzz
@@ -469,8 +538,8 @@ namespace fuzz {
 
 // ekva2ldif as ldif.h documents it: the dn first (AUTO8), then every other
 // entry with a value (AUTO), dn keys not again; lines that cannot be written
-// left out.
-inline std::string ref_ekva2ldif(const Pairs &pairs) {
+// left out; folded at width (ekva2ldif_wrap; ekva2ldif is 77).
+inline std::string ref_ekva2ldif(const Pairs &pairs, int width = 77) {
     std::optional<std::string> dn;
     for (const auto &[k, v] : pairs)
         if (strcasecmp(k.c_str(), "dn") == 0) {
@@ -478,8 +547,9 @@ inline std::string ref_ekva2ldif(const Pairs &pairs) {
             break;
         }
     std::string out;
-    auto put = [&out](const std::string &k, const std::string &v, int mode) {
-        const auto line = ref_write_attr(k.c_str(), v.c_str(), v.size(), static_cast<int>(v.size()), mode);
+    auto put = [&out, width](const std::string &k, const std::string &v, int mode) {
+        const auto line =
+            ref_write_attr(k.c_str(), v.c_str(), v.size(), static_cast<int>(v.size()), mode, nullptr, width);
         if (line) out += *line;
     };
     if (dn) put("dn", *dn, LDIF_ENC_AUTO8);
@@ -682,6 +752,79 @@ inline std::optional<std::vector<std::string>> ref_words(std::string_view line) 
     }
     out.push_back(word);
     return out;
+}
+
+// ---- reference reading of one value out of LDIF (the tool's -d) -------------------------
+// The rules tool/decode.h states, over the whole text at once.
+
+inline char ref_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline bool ref_iequal(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ref_lower(a[i]) != ref_lower(b[i])) return false;
+    return true;
+}
+
+// The logical lines of a text: physical lines end at each LF and lose a CR
+// right before it; a line that begins with a space continues a logical line
+// that is not empty.
+inline std::vector<std::string> ref_decode_lines(std::string_view text) {
+    std::vector<std::string> logical;
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t lf = text.find('\n', pos);
+        std::string line(text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos));
+        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.pop_back();
+        if (!logical.empty() && !logical.back().empty() && !line.empty() && line[0] == ' ')
+            logical.back() += line.substr(1);
+        else
+            logical.push_back(line);
+        if (lf == std::string_view::npos) break;
+        pos = lf + 1;
+    }
+    return logical;
+}
+
+// The description of a logical line: what comes before its first ':';
+// nullopt for a comment, an empty line or a line without ':'.
+inline std::optional<std::string> ref_description(const std::string &line) {
+    if (line.empty() || line[0] == '#') return std::nullopt;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    return line.substr(0, colon);
+}
+
+struct RefValue {
+    enum Kind { kValue, kNoValue, kMalformed, kFileReference } kind = kNoValue;
+    std::string bytes;  // the value, or the URL of a file reference
+};
+
+// The value of the first line described as attr (ASCII case ignored).
+inline RefValue ref_ldif_value(std::string_view text, std::string_view attr) {
+    RefValue r;
+    for (const std::string &line : ref_decode_lines(text)) {
+        const auto name = ref_description(line);
+        if (!name || !ref_iequal(*name, attr)) continue;
+        size_t pos = name->size() + 1;
+        enum { kPlain, kBase64, kFile } form = kPlain;
+        if (pos < line.size() && (line[pos] == ':' || line[pos] == '<')) form = line[pos++] == ':' ? kBase64 : kFile;
+        while (pos < line.size() && line[pos] == ' ') ++pos;
+        r.bytes = line.substr(pos);
+        r.kind = form == kFile ? RefValue::kFileReference : RefValue::kValue;
+        if (form == kBase64) {
+            bool space = false;
+            for (char c : r.bytes) space = space || b64_space(c);
+            const RefDecoded d = ref_b64_decode(r.bytes);
+            if (space || !d.ok || !d.zero_bits) {
+                r.kind = RefValue::kMalformed;
+                r.bytes.clear();
+            } else {
+                r.bytes = d.bytes;
+            }
+        }
+        return r;
+    }
+    return r;
 }
 
 }  // namespace fuzz
