@@ -11,6 +11,9 @@
 //                          (exit 77 when the helper was built without it)
 //   helper convert FILE    every entry of FILE through ldif2ekva and
 //                          ekva2ldif, the entries separated by blank lines
+//   helper ekva FILE       one record (EKVA_MULTI) of the "key<TAB>base64 of
+//                          the value" lines of FILE, in order, printed by
+//                          ekva2ldif
 // Every value is printed as base64 of its bytes, so that the test can compare
 // the readings with each other and with python-ldap's.
 #include <cstdio>
@@ -192,6 +195,38 @@ int convert(const char *path) {
     return ok && entries > 0 ? 0 : 1;
 }
 
+// A record made of the "key<TAB>base64 value" lines of a file, as ekva2ldif
+// writes it.
+int ekva_text(const char *path) {
+    int len = 0;
+    char *text = file_read_all(path, &len);
+    if (!text) return 1;
+    const std::string all(text, static_cast<size_t>(len));
+    std::free(text);
+    ekva_pair **record = ekva_create_mode(8, EKVA_MULTI);
+    if (!record) return 1;
+    bool ok = true;
+    for (size_t start = 0, nl; ok && start < all.size(); start = nl + 1) {
+        nl = all.find('\n', start);
+        if (nl == std::string::npos) nl = all.size();
+        const std::string line = all.substr(start, nl - start);
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        const std::string key = line.substr(0, tab), b64text = line.substr(tab + 1);
+        std::string value(b64text.size() + 1, '\0');
+        const int n = base64_decode(b64text.c_str(), reinterpret_cast<unsigned char *>(value.data()), value.size());
+        ok = n >= 0;
+        value.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        if (ok) ok = ekva_add(&record, key.c_str(), value.c_str(), EKVA_MULTI) > 0;
+    }
+    char *out = ok ? ekva2ldif(record) : nullptr;
+    ekva_free(record);
+    if (!out) return 1;
+    std::fputs(out, stdout);
+    std::free(out);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -200,6 +235,8 @@ int main(int argc, char **argv) {
     if (argc == 3 && std::strcmp(argv[1], "records") == 0) return records(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "openldap") == 0) return openldap(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "convert") == 0) return convert(argv[2]);
-    std::fprintf(stderr, "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE\n", argv[0]);
+    if (argc == 3 && std::strcmp(argv[1], "ekva") == 0) return ekva_text(argv[2]);
+    std::fprintf(stderr, "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE | ekva FILE\n",
+                 argv[0]);
     return 2;
 }

@@ -221,6 +221,7 @@ def run(work, url, conf):
     parts = [("root DSE", lambda: root_dse(work, url)), ("schema files", schema_files),
              ("hand-made files", lambda: hand_made_files(work)), ("certificate", lambda: certificate(work, url, cert)),
              ("language tags", lambda: language_tags(work, url, cert)), ("modify", lambda: modify_record(work, url))]
+    parts.append(("output options", lambda: check_output_options(work, url)))
     for name, part in parts:
         try:
             part()
@@ -522,6 +523,127 @@ def modify_record(work, url):
     check(result["text"] == want, f"the modify record as written gave {result['text']}")
     check(result["ekva"] == result["text"],
           f"the modify record through ldif2ekva/ekva2ldif gave {result['ekva']}, as written {result['text']}")
+
+
+def physical_lines_ok(text, width=77):
+    """Whether every physical line of an LDIF text is at most width bytes and,
+    on its own, well-formed UTF-8 (no fold inside a character)."""
+    for line in text.split(b"\n"):
+        if len(line) > width:
+            return False
+        try:
+            line.decode("utf-8")
+        except UnicodeDecodeError:
+            return False
+    return True
+
+
+def check_output_options(work, url):
+    """Values written with -u (UTF-8 text kept readable) and -w 0 (one line, no fold), loaded
+    with ldapadd and read back byte for byte with ldapsearch and python-ldap; then a dn of 300
+    UTF-8 characters written by ekva2ldif, loaded and read back."""
+    texts = ["Ångström Jérôme Müller Ærøskøbing",           # Latin
+             "Ελληνικά γράμματα",                            # Greek
+             "日本語のテキスト 中文 한국어",                   # CJK
+             "😀🎉 party 👍🏽",                               # emoji (and a modifier)
+             "Ame\u0301lie e\u0301te\u0301"]                  # e and a combining acute accent
+    long_utf8 = "".join(texts) * 8                           # folds between characters
+    flat_ascii = ("one hundred kilobytes on one line " * 3000)[:99996] + "end."
+    flat_utf8 = ("Grüße αβγ 日本 😀 " * 7000)[:55000] + "Ende"  # some 100 KB too
+    dn = "uid=utf8,ou=people," + SUFFIX
+    # (attribute, value bytes, the tool's options, the value as it is given on standard input)
+    written = [("cn", t.encode(), ("-u",), t.encode()) for t in texts]
+    written += [("description", t.encode(), ("--utf8",), t.encode()) for t in texts]
+    written += [("description", long_utf8.encode(), ("-u",), long_utf8.encode()),
+                ("description", flat_ascii.encode(), ("-w", "0"), flat_ascii.encode()),
+                ("description", flat_utf8.encode(), ("-u", "-w", "0"), flat_utf8.encode()),
+                ("sn", "Zoë Ünïcødé".encode(), ("-u", "-n"), "Zoë Ünïcødé\n".encode())]
+    lines = []
+    for attr, value, flags, given in written:
+        line = kestrin_line(attr, given, *flags)
+        label = f"kestrin {' '.join(flags)} -a {attr} ({len(value)} bytes)"
+        check(line.startswith(attr.encode() + b": "), f"{label} did not write a plain line: {line[:60]!r}")
+        check(line.replace(b"\n ", b"") == attr.encode() + b": " + value + b"\n", f"{label} wrote other bytes")
+        if "0" in flags:
+            folds = line.count(b"\n") - 1
+            check(folds == 0, f"{label} folded the line {folds} times")
+        else:
+            check(physical_lines_ok(line), f"{label}: a physical line is too long or cuts a character")
+        lines.append(line)
+    path = os.path.join(work, "utf8.ldif")
+    with open(path, "wb") as f:
+        f.write(f"dn: {dn}\nobjectClass: inetOrgPerson\nuid: utf8\n".encode() + b"".join(lines))
+    want = {}
+    for attr, value, _, _ in written:
+        want.setdefault(attr, []).append(value)
+    want = {attr: sorted(values) for attr, values in want.items()}
+    own = python_reading(path).get(dn, {})
+    check({a: sorted(own.get(a, [])) for a in want} == want, "python-ldap's LDIF parser reads the tool's -u/-w 0 lines otherwise")
+    add = ldap_tool("ldapadd", url, path)
+    check(add.returncode == 0, "ldapadd of the -u/-w 0 entry failed: " + add.stderr.decode(errors="replace").strip())
+    if add.returncode == 0:
+        got = search_entry(url, dn, list(want))
+        for attr, values in want.items():
+            check(sorted(got.get(attr, [])) == values, f"-u/-w 0 entry: python-ldap reads {attr} back otherwise")
+        search_path = os.path.join(work, "utf8_search.ldif")
+        with open(search_path, "wb") as f:
+            subprocess.run(["ldapsearch", "-x", "-LLL", "-H", url, "-D", ADMIN, "-w", SECRET, "-b", dn, "-s", "base",
+                            *want], stdout=f, check=True)
+        from_search = python_reading(search_path).get(dn, {})
+        for attr, values in want.items():
+            check(sorted(from_search.get(attr, [])) == values, f"-u/-w 0 entry: ldapsearch reads {attr} back otherwise")
+
+    # A dn of 300 characters of two, three and four bytes (over 900 bytes), written by
+    # ekva2ldif. The server's database keeps an RDN to some 240 bytes: the 300 characters are
+    # four RDNs of 75, each with its own entry.
+    chars = ["é", "λ", "ж", "日", "語", "€", "😀", "𐍈", "🎉"]
+    values = ["".join(chars[(i + level) % len(chars)] for i in range(75)) for level in range(4)]
+    dns, parent = [], "ou=people," + SUFFIX
+    for level, value in enumerate(values):
+        parent = f"{'cn' if level == 3 else 'ou'}={value},{parent}"
+        dns.append(parent)
+    long_dn = dns[-1]
+    check(sum(len(v) for v in values) == 300 and len(long_dn.encode()) > 900, "the long dn is not what it should be")
+    records = [[("dn", dns[level]), ("objectClass", "organizationalUnit"), ("ou", values[level])] for level in range(3)]
+    records.append([("dn", long_dn), ("objectClass", "inetOrgPerson"), ("cn", values[3]), ("sn", "long dn"),
+                    ("description", "".join(values))])
+    texts = []
+    for i, pairs in enumerate(records):
+        tsv = os.path.join(work, f"long_dn_{i}.tsv")
+        with open(tsv, "w") as f:
+            f.write("".join(f"{k}\t{base64.b64encode(v.encode()).decode()}\n" for k, v in pairs))
+        out = subprocess.run([HELPER, "ekva", tsv], capture_output=True)
+        check(out.returncode == 0, "helper ekva failed: " + out.stderr.decode(errors="replace"))
+        if out.returncode != 0:
+            return
+        first = out.stdout.replace(b"\n ", b"").split(b"\n")[0]
+        check(first == b"dn: " + pairs[0][1].encode(), f"ekva2ldif wrote the dn {first[:80]!r}...")
+        check(physical_lines_ok(out.stdout), "ekva2ldif: a physical line of a long-dn entry is too long or cuts a character")
+        texts.append(out.stdout)
+    path = os.path.join(work, "long_dn.ldif")
+    with open(path, "wb") as f:
+        f.write(b"\n".join(texts))
+    check(list(python_reading(path)) == dns, "python-ldap's LDIF parser reads the long dns otherwise")
+    add = ldap_tool("ldapadd", url, path)
+    check(add.returncode == 0, "ldapadd of the long-dn entries failed: " + add.stderr.decode(errors="replace").strip())
+    if add.returncode != 0:
+        return
+    conn = ldap.initialize(url)
+    try:
+        conn.simple_bind_s(ADMIN, SECRET)
+        found = conn.search_s("ou=people," + SUFFIX, ldap.SCOPE_SUBTREE, "(sn=long dn)", ["cn", "description"])
+    finally:
+        conn.unbind_s()
+    check([d for d, _ in found] == [long_dn], f"python-ldap returns the long dn as {[d[:60] for d, _ in found]}")
+    if len(found) == 1:
+        check(found[0][1].get("cn") == [values[3].encode()]
+              and found[0][1].get("description") == ["".join(values).encode()],
+              "python-ldap reads the long-dn entry's cn or description back otherwise")
+    search_path = os.path.join(work, "long_dn_search.ldif")
+    with open(search_path, "wb") as f:
+        subprocess.run(["ldapsearch", "-x", "-LLL", "-H", url, "-D", ADMIN, "-w", SECRET, "-b", long_dn, "-s", "base"],
+                       stdout=f, check=True)
+    check(list(python_reading(search_path)) == [long_dn], "ldapsearch returns the long dn otherwise")
 
 
 # A self-signed certificate (CN=kestrin, P-256, DER) for machines without openssl.
