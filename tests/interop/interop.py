@@ -209,6 +209,8 @@ def run(work, url, conf):
         for attr, values in attrs.items():
             check(sorted(from_search.get(dn, {}).get(attr, [])) == sorted(values), f"ldapsearch: {dn} {attr} differs")
     compare_readings(search_path, "ldapsearch output")
+    for dn, attrs in expected.items():
+        decode_back(url, dn, attrs, f"-d of {dn}")
 
     # The server's own dump.
     slapcat_path = os.path.join(work, "slapcat.ldif")
@@ -348,6 +350,40 @@ def hand_made_files(work):
     compare_three(upper, "upper-case DN", with_python=False)
 
 
+def logical_groups(text):
+    """The logical lines of an LDIF text, each as the bytes of its physical lines."""
+    groups = []
+    for line in text.split(b"\n"):
+        if line.startswith(b" ") and groups:
+            groups[-1] += b"\n" + line
+        else:
+            groups.append(line)
+    return [g + b"\n" for g in groups if g]
+
+
+def decode_back(url, dn, want, label):
+    """Every value of want ({description: [bytes]}) read back from ldapsearch -LLL output with
+    kestrin -d: the output as a whole gives the first value printed, and each value line on its
+    own after the dn line gives that value."""
+    out = subprocess.run(["ldapsearch", "-x", "-LLL", "-H", url, "-D", ADMIN, "-w", SECRET, "-b", dn, "-s", "base",
+                          *want], capture_output=True, check=True).stdout
+    groups = logical_groups(out)
+    for attr, values in want.items():
+        whole = subprocess.run([KESTRIN, "-d", "-a", attr], input=out, capture_output=True)
+        check(whole.returncode == 0 and whole.stdout in values,
+              f"{label}: kestrin -d -a {attr} on ldapsearch output gave status {whole.returncode}, "
+              f"{len(whole.stdout)} bytes: {whole.stderr.decode(errors='replace').strip()}")
+        prefix = attr.lower().encode() + b":"
+        mine = [g for g in groups if g.lower().startswith(prefix)]
+        got = []
+        for group in mine:
+            one = subprocess.run([KESTRIN, "-d", "-a", attr.upper()], input=groups[0] + group, capture_output=True)
+            check(one.returncode == 0, f"{label}: kestrin -d -a {attr.upper()} failed: {one.stderr!r}")
+            got.append(one.stdout)
+        check(sorted(got) == sorted(values), f"{label}: kestrin -d reads the values of {attr} back otherwise "
+              f"({len(got)} of {len(values)} lines)")
+
+
 def root_dse(work, url):
     """The root DSE as ldapsearch prints it: "dn:" and "entryDN:" with nothing after the colon."""
     path = os.path.join(work, "root_dse.ldif")
@@ -407,6 +443,7 @@ def certificate(work, url, cert):
     got = search_entry(url, dn, ["userCertificate;binary"])
     check(got.get("userCertificate;binary") == [cert],
           f"userCertificate;binary read back differs: {sorted(got)} {len(got.get('userCertificate;binary', [b''])[0])} bytes")
+    decode_back(url, dn, {"userCertificate;binary": [cert]}, "-d of the certificate")
 
 
 def fold(line):
@@ -447,6 +484,7 @@ def language_tags(work, url, cert):
             "userCertificate;binary": [cert]}
     check({k: sorted(v) for k, v in got.items()} == want,
           f"lang-de entry read back differs: {({k: [x[:40] for x in v] for k, v in got.items()})}")
+    decode_back(url, dn, want, "-d of the lang-de entry")
 
 
 MODIFY = """dn: {dn}
@@ -592,6 +630,7 @@ def check_output_options(work, url):
         from_search = python_reading(search_path).get(dn, {})
         for attr, values in want.items():
             check(sorted(from_search.get(attr, [])) == values, f"-u/-w 0 entry: ldapsearch reads {attr} back otherwise")
+        decode_back(url, dn, want, "-d of the -u/-w 0 entry")
 
     # A dn of 300 characters of two, three and four bytes (over 900 bytes), written by
     # ekva2ldif. The server's database keeps an RDN to some 240 bytes: the 300 characters are
