@@ -89,6 +89,28 @@ void print_value(const char *reader, const std::string &dn, const std::string &a
     std::printf("%s\t%s\t%s\t%s\n", reader, dn.c_str(), attr.c_str(), value_b64.c_str());
 }
 
+// Calls each(entry, entry_len) for every entry of the file as
+// ldif_next_entry cuts it, until each returns false; false when the file
+// could not be read or each refused one.
+template <class Each>
+bool for_each_entry(const char *path, Each each) {
+    int len = 0;
+    char *text = file_read_all(path, &len);
+    if (!text) return false;
+    text[len] = '\0';
+    const char *cursor = text;
+    char *entry = nullptr;
+    int entry_len = 0;
+    bool ok = true;
+    while (ok && (cursor = ldif_next_entry(cursor, 0, &entry, &entry_len))) {
+        if (!entry) continue;
+        ok = each(entry, entry_len);
+        std::free(entry);
+    }
+    std::free(text);
+    return ok;
+}
+
 int dump(const char *path) {
     // 1. ldif_file2ekva_set
     ekva_pair ***set = nullptr;
@@ -103,15 +125,7 @@ int dump(const char *path) {
         }
     }
     // 2. The entry queries, entry by entry.
-    int len = 0;
-    char *text = file_read_all(path, &len);
-    if (!text) return 1;
-    text[len] = '\0';
-    const char *cursor = text;
-    char *entry = nullptr;
-    int entry_len = 0;
-    while ((cursor = ldif_next_entry(cursor, 0, &entry, &entry_len))) {
-        if (!entry) continue;
+    const bool read = for_each_entry(path, [](char *entry, int entry_len) {
         char *dn = nullptr;
         const int dn_len = ldif_entry_get_attr(entry, entry_len, "dn", &dn, 1);
         const std::string dn_text(dn ? dn : "", dn ? static_cast<size_t>(dn_len) : 0);
@@ -134,11 +148,10 @@ int dump(const char *path) {
             }
         }
         ekva_free(record);
-        std::free(entry);
-    }
-    std::free(text);
+        return true;
+    });
     ekva_set_free(set);
-    return n > 0 ? 0 : 1;
+    return read && n > 0 ? 0 : 1;
 }
 
 // The record's pairs in order, a value read from base64 (its key ends in the
@@ -172,26 +185,15 @@ int openldap(const char *path) {
 }
 
 int convert(const char *path) {
-    int len = 0;
-    char *text = file_read_all(path, &len);
-    if (!text) return 1;
-    text[len] = '\0';
-    const char *cursor = text;
-    char *entry = nullptr;
-    int entry_len = 0;
     int entries = 0;
-    bool ok = true;
-    while (ok && (cursor = ldif_next_entry(cursor, 0, &entry, &entry_len))) {
-        if (!entry) continue;
+    const bool ok = for_each_entry(path, [&entries](char *entry, int entry_len) {
         ekva_pair **record = ldif2ekva(entry, entry_len);
         char *out = record ? ekva2ldif(record) : nullptr;
-        ok = out != nullptr;
         if (out) std::printf("%s%s", entries++ ? "\n" : "", out);
         std::free(out);
         ekva_free(record);
-        std::free(entry);
-    }
-    std::free(text);
+        return out != nullptr;
+    });
     return ok && entries > 0 ? 0 : 1;
 }
 
