@@ -179,4 +179,51 @@ void Base64Pieces::tail(const char *p, size_t n) {
     }
 }
 
+size_t StrictBase64::feed(const char *p, size_t n, unsigned char *out) {
+    if (failed_ || n == 0) return 0;
+    const size_t total = held_ + n;
+    if (total <= 4) {
+        std::memcpy(group_ + held_, p, n);
+        held_ = total;
+        return 0;
+    }
+    const size_t keep = (total - 1) % 4 + 1;  // the last 1 to 4 characters wait
+    size_t t = 0;
+    if (held_ > 0) {  // the group begun in an earlier piece
+        const size_t k = 4 - held_;
+        std::memcpy(group_ + held_, p, k);
+        p += k;
+        n -= k;
+        unsigned char bytes[4];
+        if (base64_decode_n(group_, 4, bytes, sizeof bytes) != 3) return fail();
+        if (out) std::memcpy(out, bytes, 3);
+        t = 3;
+    }
+    const size_t run = n - keep;
+    if (run > 0) {
+        const int got = base64_decode_n(p, run, out ? out + t : nullptr, run / 4 * 3 + 1);
+        if (got < 0 || static_cast<size_t>(got) != run / 4 * 3) return fail();
+        t += run / 4 * 3;
+    }
+    std::memcpy(group_, p + run, keep);
+    held_ = keep;
+    return t;
+}
+
+int StrictBase64::finish(unsigned char *out) {
+    if (failed_) return -1;
+    if (held_ == 0) return 0;
+    unsigned char bytes[4];
+    // Four white space characters would decode to nothing: a group has
+    // at least one byte.
+    const int got = held_ == 4 ? base64_decode_n(group_, 4, bytes, sizeof bytes) : -1;
+    if (got <= 0) {
+        failed_ = true;
+        return -1;
+    }
+    if (out) std::memcpy(out, bytes, static_cast<size_t>(got));
+    held_ = 0;
+    return got;
+}
+
 }  // namespace kestrin::tool

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/base64.h"
+#include "base64_pieces.h"
 
 namespace kestrin::tool {
 namespace {
@@ -68,79 +68,6 @@ private:
     size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
-};
-
-// base64 text in pieces with no white space anywhere (see decode.h),
-// decoded or only validated to exactly what base64_decode gives for the
-// whole text. Runs of whole groups go to the codec, and a run of n groups
-// must give exactly 3n bytes: a white space character or padding inside
-// would give fewer, so the count is the whole check. The last group of all
-// is held back until the end, to be decoded with a buffer (its padding and
-// unused bits).
-class StrictBase64 {
-public:
-    // Decodes the next piece of text into out (room for n / 4 * 3 + 16
-    // bytes), or only validates it when out is null; the bytes decoded.
-    size_t feed(const char *p, size_t n, unsigned char *out) {
-        if (failed_ || n == 0) return 0;
-        const size_t total = held_ + n;
-        if (total <= 4) {
-            std::memcpy(group_ + held_, p, n);
-            held_ = total;
-            return 0;
-        }
-        const size_t keep = (total - 1) % 4 + 1;  // the last 1 to 4 characters wait
-        size_t t = 0;
-        if (held_ > 0) {  // the group begun in an earlier piece
-            const size_t k = 4 - held_;
-            std::memcpy(group_ + held_, p, k);
-            p += k;
-            n -= k;
-            unsigned char bytes[4];
-            if (base64_decode_n(group_, 4, bytes, sizeof bytes) != 3) return fail();
-            if (out) std::memcpy(out, bytes, 3);
-            t = 3;
-        }
-        const size_t run = n - keep;
-        if (run > 0) {
-            const int got = base64_decode_n(p, run, out ? out + t : nullptr, run / 4 * 3 + 1);
-            if (got < 0 || static_cast<size_t>(got) != run / 4 * 3) return fail();
-            t += run / 4 * 3;
-        }
-        std::memcpy(group_, p + run, keep);
-        held_ = keep;
-        return t;
-    }
-
-    // After the last piece: the bytes of the last group, put in out (room
-    // for 3) when given, or -1 when the whole text was not valid.
-    int finish(unsigned char *out) {
-        if (failed_) return -1;
-        if (held_ == 0) return 0;
-        unsigned char bytes[4];
-        // Four white space characters would decode to nothing: a group has
-        // at least one byte.
-        const int got = held_ == 4 ? base64_decode_n(group_, 4, bytes, sizeof bytes) : -1;
-        if (got <= 0) {
-            failed_ = true;
-            return -1;
-        }
-        if (out) std::memcpy(out, bytes, static_cast<size_t>(got));
-        held_ = 0;
-        return got;
-    }
-
-    bool failed() const { return failed_; }
-
-private:
-    size_t fail() {
-        failed_ = true;
-        return 0;
-    }
-
-    char group_[4] = {};
-    size_t held_ = 0;
-    bool failed_ = false;
 };
 
 // What the first pass found.
