@@ -14,6 +14,7 @@ applied with ldapmodify.
 Usage: interop.py KESTRIN HELPER    (exit 77: peers not installed)"""
 import base64
 import glob
+import io
 import os
 import shutil
 import signal
@@ -43,6 +44,7 @@ KESTRIN, HELPER = sys.argv[1], sys.argv[2]
 SLAPD = shutil.which("slapd") or "/usr/sbin/slapd"
 SLAPCAT = shutil.which("slapcat") or "/usr/sbin/slapcat"
 SCHEMA_DIR = "/etc/ldap/schema"
+NETLDAP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "netldap.pl")
 failures = []
 
 
@@ -224,6 +226,7 @@ def run(work, url, conf):
              ("hand-made files", lambda: hand_made_files(work)), ("certificate", lambda: certificate(work, url, cert)),
              ("language tags", lambda: language_tags(work, url, cert)), ("modify", lambda: modify_record(work, url))]
     parts.append(("output options", lambda: check_output_options(work, url)))
+    parts.append(("peer writers", lambda: peer_writers(work)))
     for name, part in parts:
         try:
             part()
@@ -255,6 +258,23 @@ def helper_listing(mode, path):
             check(False, f"{os.path.basename(path)}: libldap refused a line of the record ending at line {value}")
             continue
         records[-1].append((name.lower(), base64.b64decode(value, validate=True)))
+    return records
+
+
+def netldap_records(path):
+    """[[(name, bytes)]] as Perl's Net::LDAP::LDIF reads the file (each entry's values grouped
+    by attribute), None when Net::LDAP is not installed."""
+    out = subprocess.run(["perl", NETLDAP, "read", path], capture_output=True)
+    if out.returncode == SKIP:
+        return None
+    check(out.returncode == 0, f"{os.path.basename(path)}: Net::LDAP::LDIF failed: " + out.stderr.decode(errors="replace"))
+    records = []
+    for line in out.stdout.decode().splitlines():
+        if line == "record":
+            records.append([])
+        else:
+            name, value = line.split("\t")
+            records[-1].append((name.lower(), base64.b64decode(value, validate=True)))
     return records
 
 
@@ -296,10 +316,21 @@ def show_difference(label, ours, theirs):
             return
 
 
-def compare_three(path, label, with_python=True, with_libldap=True):
-    """Checks that the library, libldap and python-ldap read path alike."""
+def compare_three(path, label, with_python=True, with_libldap=True, with_netldap=True):
+    """Checks that the library, libldap and python-ldap (and Net::LDAP, when it is there) read
+    path alike."""
     ours = helper_listing("records", path)
     check(len(ours) > 0, f"{label}: the library read no record")
+    if with_netldap:
+        theirs = netldap_records(path)
+        if theirs is None:
+            print(f"{label}: Net::LDAP is not installed: its reading is not compared")
+        else:
+            ours_grouped = [grouped(r) for r in ours]
+            theirs_grouped = [grouped(r) for r in theirs]
+            check(ours_grouped == theirs_grouped, f"{label}: the library and Net::LDAP read different records")
+            if ours_grouped != theirs_grouped:
+                show_difference(label, ours_grouped, theirs_grouped)
     if with_libldap:
         theirs = helper_listing("openldap", path)
         if theirs is None:
@@ -333,21 +364,22 @@ def hand_made_files(work):
                 b"dn:  cn=two spaces,dc=example,dc=org\ncn:foo\ncn:   x\ncn:\ncn:   \n"
                 b"cn:  inner  and trailing  \ndescription::   w4Q=\nsn:\tleading tab\n\n"
                 b"dn:: Y249YmFzZTY0LGRjPWV4YW1wbGUsZGM9b3Jn\ncn: base64 dn\n")
-    # libldap skips every white space byte after the colon, python-ldap keeps
-    # a tab right after it: the tab line is compared with python-ldap only.
-    compare_three(fills, "hand-made fills", with_libldap=False)
+    # libldap and Net::LDAP skip every white space byte after the colon,
+    # python-ldap keeps a tab right after it: the tab line is compared with
+    # python-ldap only.
+    compare_three(fills, "hand-made fills", with_libldap=False, with_netldap=False)
     no_tab = os.path.join(work, "fills_no_tab.ldif")
     with open(fills, "rb") as f, open(no_tab, "wb") as g:
         g.write(f.read().replace(b"sn:\tleading tab\n", b""))
     compare_three(no_tab, "hand-made fills (no tab)")
-    # python-ldap wants "dn" in lower case; libldap takes any case.
+    # python-ldap and Net::LDAP want "dn" in lower case; libldap takes any case.
     upper = os.path.join(work, "upper_dn.ldif")
     with open(upper, "wb") as f:
         f.write(b"DN: cn=upper,dc=example,dc=org\ncn: upper\n\nDn: cn=mixed,dc=example,dc=org\ncn: mixed\n")
     ours = helper_listing("records", upper)
     check([r[0] if r else None for r in ours] == [("dn", b"cn=upper,dc=example,dc=org"), ("dn", b"cn=mixed,dc=example,dc=org")],
           f"upper-case DN: the library read {ours}")
-    compare_three(upper, "upper-case DN", with_python=False)
+    compare_three(upper, "upper-case DN", with_python=False, with_netldap=False)
 
 
 def logical_groups(text):
@@ -382,6 +414,41 @@ def decode_back(url, dn, want, label):
             got.append(one.stdout)
         check(sorted(got) == sorted(values), f"{label}: kestrin -d reads the values of {attr} back otherwise "
               f"({len(got)} of {len(values)} lines)")
+
+
+def peer_writers(work):
+    """LDIF that python-ldap's LDIFWriter and Net::LDAP::LDIF write, at several fold widths,
+    turned back into each value by kestrin -d; the values sit one to an entry, under a
+    description of their own, the certificate under userCertificate;binary."""
+    values = [b"plain text", b"", b" leading space", b"trailing space ", b":colon", b"<less than",
+              b"line\nbreak\r\n", b"\x00nul\x00", bytes(range(256)), "Grüße 日本語 😀".encode(),
+              os.urandom(3000), ("a long line of text " * 40).encode(), base64.b64decode(FIXED_CERTIFICATE)]
+    names = [f"description;x-value-{i}" for i in range(len(values) - 1)] + ["userCertificate;binary"]
+    rows = [(f"cn=value {i},dc=example,dc=org", name, value) for i, (name, value) in enumerate(zip(names, values))]
+    texts = {}
+    for cols in (2, 40, 76, 1000):
+        out = io.StringIO()
+        writer = ldif.LDIFWriter(out, cols=cols)
+        for dn, name, value in rows:
+            writer.unparse(dn, {name: [value]})
+        texts[f"python-ldap LDIFWriter(cols={cols})"] = out.getvalue().encode()
+    for wrap in (0, 41, 76):
+        path = os.path.join(work, f"netldap_{wrap}.ldif")
+        tsv = "".join(f"{dn}\t{name}\t{base64.b64encode(value).decode()}\n" for dn, name, value in rows)
+        made = subprocess.run(["perl", NETLDAP, "write", str(wrap), path], input=tsv.encode(), capture_output=True)
+        if made.returncode == SKIP:
+            print("Net::LDAP is not installed: its LDIF is not read back")
+            break
+        check(made.returncode == 0, "Net::LDAP::LDIF write failed: " + made.stderr.decode(errors="replace"))
+        with open(path, "rb") as f:
+            texts[f"Net::LDAP::LDIF(wrap={wrap})"] = f.read()
+    for writer, text in texts.items():
+        for name, value in zip(names, values):
+            got = subprocess.run([KESTRIN, "-d", "-a", name], input=text, capture_output=True)
+            check(got.returncode == 0 and got.stdout == value,
+                  f"kestrin -d -a {name} on the LDIF of {writer}: status {got.returncode}, "
+                  f"{len(got.stdout)} of {len(value)} bytes {'alike' if got.stdout == value else 'differ'}: "
+                  + got.stderr.decode(errors="replace").strip())
 
 
 def root_dse(work, url):
@@ -617,6 +684,13 @@ def check_output_options(work, url):
     want = {attr: sorted(values) for attr, values in want.items()}
     own = python_reading(path).get(dn, {})
     check({a: sorted(own.get(a, [])) for a in want} == want, "python-ldap's LDIF parser reads the tool's -u/-w 0 lines otherwise")
+    perl = netldap_records(path)
+    if perl is not None:
+        perl_values = {}
+        for name, value in (perl[0] if perl else []):
+            perl_values.setdefault(name, []).append(value)
+        check({a: sorted(perl_values.get(a.lower(), [])) for a in want} == want,
+              "Net::LDAP::LDIF reads the tool's -u/-w 0 lines otherwise")
     add = ldap_tool("ldapadd", url, path)
     check(add.returncode == 0, "ldapadd of the -u/-w 0 entry failed: " + add.stderr.decode(errors="replace").strip())
     if add.returncode == 0:
