@@ -259,7 +259,7 @@ void Folder::lay_held(std::string_view text, bool keep_utf8, Out &out) {
     }
     const size_t tail = utf8_open_tail(reinterpret_cast<const unsigned char *>(text.data()), text.size());
     lay(text.substr(0, text.size() - tail), true, out);
-    std::memcpy(held_, text.data() + text.size() - tail, tail);
+    if (tail > 0) std::memcpy(held_, text.data() + text.size() - tail, tail);  // an absent value has no data()
     held_n_ = tail;
 }
 
