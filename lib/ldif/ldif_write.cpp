@@ -1,8 +1,6 @@
 // LDIF attribute writer: one attribute line, folded at 78 characters, appended
 // to a growing heap buffer.
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -61,25 +59,11 @@ bool has_unsafe_byte(const unsigned char *p, const unsigned char *end, bool high
     return false;
 }
 
-}  // namespace
-
-namespace {
-
-// How many bytes the sequence that lead byte c begins takes; 0 when c
-// begins none.
-size_t utf8_expected_length(unsigned char c) {
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return 2;
-    if (c >= 0xE0 && c <= 0xEF) return 3;
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    return 0;
-}
-
 // Whether the n bytes at p (fewer than a whole sequence) can begin a
 // well-formed sequence: checked by completing them with the smallest
 // continuation bytes that could follow.
 bool utf8_valid_prefix(const unsigned char *p, size_t n) {
-    const size_t len = utf8_expected_length(p[0]);
+    const size_t len = utf8::lead_length(p[0]);
     if (len < 2 || n >= len) return false;
     unsigned char whole[4] = {p[0], 0, 0, 0};
     for (size_t i = 1; i < len; ++i) whole[i] = i < n ? p[i] : 0;
@@ -99,7 +83,6 @@ size_t utf8_open_tail(const unsigned char *p, size_t n) {
     }
     return 0;
 }
-
 
 }  // namespace
 
@@ -248,7 +231,7 @@ void Folder::lay_held(std::string_view text, bool keep_utf8, Out &out) {
     }
     if (held_n_ > 0) {
         // Complete the held sequence from the new text, or give it up.
-        const size_t len = utf8_expected_length(held_[0]);
+        const size_t len = utf8::lead_length(held_[0]);
         while (held_n_ < len && !text.empty() && utf8_valid_prefix(held_, held_n_)) {
             held_[held_n_++] = static_cast<unsigned char>(text.front());
             text.remove_prefix(1);
