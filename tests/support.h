@@ -22,6 +22,34 @@ namespace testutil {
 
 using V = std::vector<std::string>;
 
+// Whether the build runs under AddressSanitizer. Its heaviest end-to-end
+// cases then run fewer variants of each check (every boundary is still
+// crossed, every path still taken across the suite); the plain build runs
+// them all.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// Of n variants of a check, the ones a run takes: all of them, or under
+// the sanitizers one, in turn (a counter per caller), so that over a suite's
+// many checks each variant still comes up.
+inline std::vector<size_t> variants(size_t n, size_t &turn) {
+    if (!kSanitized || n == 0) {
+        std::vector<size_t> all(n);
+        for (size_t i = 0; i < n; ++i) all[i] = i;
+        return all;
+    }
+    return {turn++ % n};
+}
+
 // ---- files ----------------------------------------------------------------
 
 // A fresh directory (mkdtemp under the temporary directory), removed with

@@ -343,8 +343,11 @@ TEST_P(DecodeRoundTrip, GivesBackTheValue) {
         random_bytes(kMiB, 5),
     };
     const std::string in = dir + "/value";
-    for (const std::string name : {"cn", "userCertificate;binary"}) {
-        for (const std::string &v : values) {
+    const std::vector<std::string> names = {"cn", "userCertificate;binary"};
+    size_t turn = std::string(o.args).size();  // under the sanitizers, options of odd and even length start apart
+    for (const std::string &v : values) {
+        for (size_t k : testutil::variants(names.size(), turn)) {
+            const std::string &name = names[k];
             std::string want = v;
             if (o.strip_newline && !want.empty() && want.back() == '\n')
                 want.resize(want.size() - (want.size() >= 2 && want[want.size() - 2] == '\r' ? 2 : 1));

@@ -193,7 +193,9 @@ protected:
         if (input.size() < 100000 && input.find('\0') == std::string::npos &&
             (input.empty() || (input.back() != '\n' && input.front() != '-')))
             sources.push_back(From::kString);
-        for (From from : sources) {
+        static size_t turn = 0;
+        for (size_t i : testutil::variants(sources.size(), turn)) {
+            const From from = sources[i];
             const Outcome got = run(attr, input, flags, from, width);
             SCOPED_TRACE(std::string(name_of(from)) + " " + options(flags, width) + "input of " +
                          std::to_string(input.size()) + " bytes");
