@@ -4,7 +4,7 @@
 #
 # Run after each build of the binary (see kestrin_add_gtest_suites in
 # tests/CMakeLists.txt):
-#   cmake -D EXE=... -D PREFIX=... -D OUT=... -D SERIAL=a;b -D TIMEOUT=s -D SKIP_CODE=n -P gtest_suites.cmake
+#   cmake -D EXE=... -D PREFIX=... -D OUT=... -D SERIAL=a;b -D TIMEOUT=s -D COST=c -P gtest_suites.cmake
 # SERIAL names the suites that must run alone (timing or shared /tmp state):
 # they get RUN_SERIAL.
 cmake_minimum_required(VERSION 3.25)
@@ -30,12 +30,9 @@ set(script "")
 foreach(suite IN LISTS suites)
     set(name "${PREFIX}${suite}")
     string(APPEND script "add_test([=[${name}]=] [=[${EXE}]=] [=[--gtest_filter=${suite}.*]=])\n")
-    set(props "TIMEOUT ${TIMEOUT}")
+    set(props "TIMEOUT ${TIMEOUT} COST ${COST}")
     if(suite IN_LIST SERIAL)
         string(APPEND props " RUN_SERIAL ON")
-    endif()
-    if(DEFINED SKIP_CODE AND NOT SKIP_CODE STREQUAL "")
-        string(APPEND props " SKIP_RETURN_CODE ${SKIP_CODE}")
     endif()
     string(APPEND script "set_tests_properties([=[${name}]=] PROPERTIES ${props})\n")
 endforeach()
