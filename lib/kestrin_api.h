@@ -42,6 +42,11 @@
 #define base64_decode kestrin_base64_decode
 #define base64_encoded_size kestrin_base64_encoded_size
 #define base64_decode_n kestrin_base64_decode_n
+#define base64_stream_init kestrin_base64_stream_init
+#define base64_stream_decode kestrin_base64_stream_decode
+#define base64_stream_decode_end kestrin_base64_stream_decode_end
+#define base64_stream_encode kestrin_base64_stream_encode
+#define base64_stream_encode_end kestrin_base64_stream_encode_end
 
 /* codec/hex.h */
 #define hex_encode kestrin_hex_encode

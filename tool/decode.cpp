@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base64_pieces.h"
+#include "codec/base64.h"
 
 namespace kestrin::tool {
 namespace {
@@ -30,6 +30,26 @@ using Kind = DecodedText::Kind;
 enum class Form { kPlain, kBase64, kFile };
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// base64 text in pieces with no white space anywhere, decoded or only
+// validated as base64_decode reads the whole text.
+class StrictBase64 {
+public:
+    StrictBase64() { base64_stream_init(&stream_, BASE64_STRICT); }
+    // The bytes decoded from the next piece into out (room for n / 4 * 3 + 3).
+    size_t feed(const char *p, size_t n, unsigned char *out) {
+        const long got = base64_stream_decode(&stream_, p, n, out, out ? n / 4 * 3 + 3 : 0);
+        failed_ = failed_ || got < 0;
+        return got < 0 ? 0 : static_cast<size_t>(got);
+    }
+    // After the last piece: 0, or -1 when the whole text was not valid.
+    int finish(unsigned char *) { return failed_ || base64_stream_decode_end(&stream_) != 0 ? -1 : 0; }
+    bool failed() const { return failed_; }
+
+private:
+    base64_stream stream_;
+    bool failed_ = false;
+};
 
 // Room for the text of a value that lies in `extent` bytes of input.
 size_t join_size(size_t extent) { return std::clamp<size_t>(extent, 1, kJoin); }

@@ -29,6 +29,10 @@ extern "C" {
 #endif
 KESTRIN_API_BEGIN
 
+/* The fold width of ldif_write_attr, ldif_fwrite_attr and ekva2ldif: the
+ * longest physical line in characters, its line feed not counted. */
+enum { LDIF_DEFAULT_WIDTH = 77 };
+
 typedef enum ldif_encoding {
     LDIF_ENC_AUTO = 0,   /* plain when safe, else base64 */
     LDIF_ENC_BASE64 = 1, /* always base64, over exactly value_len bytes */

@@ -476,4 +476,4 @@ extern "C" char *ekva2ldif_wrap(ekva_pair **record, int width) noexcept {
     return guarded<char *>(nullptr, [&] { return ldif::to_ldif(record, width); });
 }
 
-extern "C" char *ekva2ldif(ekva_pair **record) noexcept { return ekva2ldif_wrap(record, 77); }
+extern "C" char *ekva2ldif(ekva_pair **record) noexcept { return ekva2ldif_wrap(record, LDIF_DEFAULT_WIDTH); }

@@ -15,6 +15,7 @@
 
 #include "util/guard_internal.h"
 #include "codec/base64.h"
+#include "codec/base64_internal.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
 #include "util/alloc_internal.h"
@@ -59,37 +60,22 @@ bool decode_base64(std::string_view text, std::string &out) {
     return true;
 }
 
-// The six-bit values of the base64 alphabet; -1 for any other byte.
-constexpr auto kSextet = [] {
-    std::array<signed char, 256> t{};
-    t.fill(-1);
-    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (size_t i = 0; i < alphabet.size(); ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
-    return t;
-}();
+using base64::kDecode;
 
-// Whether c is one of the 64 characters of the alphabet; branch-free, so
-// that a loop over a block of bytes vectorises.
-constexpr unsigned char not_in_alphabet(unsigned char c) {
-    const bool letter = static_cast<unsigned char>((c | 0x20) - 'a') < 26;
-    const bool digit = static_cast<unsigned char>(c - '0') < 10;
-    return static_cast<unsigned char>(!(letter | digit | (c == '+') | (c == '/')));
-}
-
-// Whether all n bytes are alphabet characters: whole blocks of 32 (a loop of
-// fixed length, which the compiler turns into vector code), then the rest.
-// A photo's base64 text is megabytes long.
+// Whether all n bytes are alphabet characters (every other class has a
+// high bit set): whole blocks of 32, then the rest. A photo's base64 text is
+// megabytes long.
 bool all_in_alphabet(const unsigned char *p, size_t n) {
     constexpr size_t kBlock = 32;
     size_t i = 0;
     for (; i + kBlock <= n; i += kBlock) {
         unsigned char bad = 0;
-        for (size_t j = 0; j < kBlock; ++j) bad |= not_in_alphabet(p[i + j]);
-        if (bad) return false;
+        for (size_t j = 0; j < kBlock; ++j) bad |= kDecode[p[i + j]];
+        if (bad & 0xC0) return false;
     }
     unsigned char bad = 0;
-    for (; i < n; ++i) bad |= not_in_alphabet(p[i]);
-    return bad == 0;
+    for (; i < n; ++i) bad |= kDecode[p[i]];
+    return (bad & 0xC0) == 0;
 }
 
 // Whether text is the base64 encoding of some bytes exactly as the encoder
@@ -102,8 +88,8 @@ bool is_canonical_base64(std::string_view text) {
     const size_t n = text.size();
     const size_t pads = p[n - 1] != '=' ? 0 : p[n - 2] != '=' ? 1 : 2;
     if (!all_in_alphabet(p, n - pads)) return false;
-    if (pads == 1) return (kSextet[p[n - 2]] & 0x3) == 0;
-    if (pads == 2) return (kSextet[p[n - 3]] & 0xF) == 0;
+    if (pads == 1) return (kDecode[p[n - 2]] & 0x3) == 0;
+    if (pads == 2) return (kDecode[p[n - 3]] & 0xF) == 0;
     return true;
 }
 
