@@ -115,7 +115,10 @@ int ldif_fwrite_attr_wrap(FILE *stream, const char *name,
  *                       marker ("name:: " or "name::") is the empty value
  *   name:< reference -> the bytes of the file ("file://path" or a plain path),
  *                       *binary 1; an unreadable file gives "" and length 0
- *   name;binary: ref -> as name:<, the name keeps ";binary"
+ *   name;binary: ref -> as name:<, the name as written: a plain line whose
+ *                       name has the binary option (an option equal to
+ *                       "binary", ASCII case ignored, as the writer tests
+ *                       it: "cert;BINARY", not "x;binaryfoo")
  *   (both file forms give "" when ldif_set_file_references(0) is in force)
  *   line without ':' -> the whole line as name, value "", length 0
  * *name and *value are new buffers (the caller frees both); the value is
@@ -149,8 +152,8 @@ int ldif_set_file_references(int allow) KESTRIN_NOEXCEPT;
 
 /*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
- * "dn:" line (its first three bytes "dn:" in any letter case, with or
- * without a value: "dn:" alone is the empty name of the root DSE) are
+ * "dn:" line (its first three bytes other than CR "dn:" in any letter case,
+ * with or without a value: "dn:" alone is the empty name of the root DSE) are
  * skipped, the entry runs to the next blank line (consumed) or
  * the end of the text. A blank line is an empty line or one of CRs only.
  * Folded lines are joined (as ldif_parse_line joins them: a line after a

@@ -121,7 +121,7 @@ Extent logical_line(const char *cursor) {
         // A fold: the line goes on after the blank. Folding never comes
         // before a line's first character, so a blank line (empty, or of
         // CRs only) is never continued.
-        if (lf[1] == ' ' && !is_blank(e)) {
+        if (continues(!is_blank(e), lf[1])) {
             e.has_folds = true;
             p = lf + 2;
             continue;
@@ -152,7 +152,7 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         if (ws.may_hold_cr) line = line::without_any_cr(line, ws.line);
         out = Line{};
         if (line.empty()) return Parsed::kLine;
-        if (line.front() == '#') {
+        if (is_comment_start(line.front())) {
             out.name = out.value = "#";
             return Parsed::kLine;
         }
@@ -163,22 +163,14 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         }
         out.name = line.substr(0, colon);
         size_t pos = colon + 1;
-        enum { kPlain, kBase64, kFile } form = kPlain;
-        if (pos < line.size() && line[pos] == ':') {
-            form = kBase64;
-            ++pos;
-        } else if (pos < line.size() && line[pos] == '<') {
-            form = kFile;
-            ++pos;
-        } else if (out.name.find(";binary") != std::string_view::npos) {
-            form = kFile;
-        }
-        pos = skip_fill(line, pos);
+        bool marked = false;
+        const Form form = line_form(pos < line.size() ? marker_form(line[pos], marked) : Form::kPlain, out.name);
+        pos = skip_fill(line, pos + (marked ? 1 : 0));
         const std::string_view text = line.substr(pos);
-        out.binary = form != kPlain;
-        if (form == kPlain) {
+        out.binary = form != Form::kPlain;
+        if (form == Form::kPlain) {
             out.value = text;
-        } else if (form == kBase64) {
+        } else if (form == Form::kBase64) {
             // Nothing after the marker is the empty value, as it is written.
             if (text.empty()) {
                 out.value = std::string_view();
@@ -198,9 +190,13 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
 }
 
 bool is_dn_line(std::string_view line) {
-    // "dn:" in any letter case, with or without a value: an empty dn names
-    // the root DSE.
-    return line.size() >= 3 && (line[0] | 0x20) == 'd' && (line[1] | 0x20) == 'n' && line[2] == ':';
+    // "dn:" in any letter case, with or without a value (an empty dn names
+    // the root DSE), the CRs in it dropped.
+    char name[3];
+    size_t n = 0;
+    for (size_t i = 0; i < line.size() && n < 3; ++i)
+        if (!dropped(line[i])) name[n++] = line[i];
+    return n == 3 && name[2] == ':' && is_dn_name({name, 2});
 }
 
 std::string_view entry_line(const Extent &e, std::string &scratch) {

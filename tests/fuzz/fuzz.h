@@ -266,6 +266,15 @@ struct RefParsed {
     bool file = false;  // a file reference (its bytes are "" with references off)
 };
 
+// Whether an attribute description has an option equal to "binary" (ASCII
+// case ignored).
+inline bool ref_has_binary_option(const std::string &name) {
+    const std::vector<std::string> parts = ref_split(name, ';');
+    for (size_t i = 1; i < parts.size(); ++i)
+        if (strcasecmp(parts[i].c_str(), "binary") == 0 && parts[i].size() == 6) return true;
+    return false;
+}
+
 // A joined logical line split as ldif_parse_line documents it.
 inline RefParsed ref_parse_joined(std::string line) {
     RefParsed r;
@@ -290,7 +299,7 @@ inline RefParsed ref_parse_joined(std::string line) {
     } else if (pos < line.size() && line[pos] == '<') {
         form = kFile;
         ++pos;
-    } else if (r.name.find(";binary") != std::string::npos) {
+    } else if (ref_has_binary_option(r.name)) {
         form = kFile;
     }
     while (pos < line.size() && line[pos] == ' ') ++pos;  // the fill: spaces only
@@ -328,7 +337,9 @@ inline bool blank_base64(const std::string &joined) {
 
 // The lines of an entry as ldif_next_entry delivers it, and entry cutting.
 inline bool ref_is_dn(std::string_view line) {
-    return line.size() >= 3 && strncasecmp(line.data(), "dn:", 3) == 0;
+    std::string bare(line);
+    std::erase(bare, '\r');
+    return bare.size() >= 3 && strncasecmp(bare.data(), "dn:", 3) == 0;
 }
 
 inline std::string ref_entry_line(std::string joined) {

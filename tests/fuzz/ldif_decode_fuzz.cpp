@@ -72,7 +72,7 @@ std::optional<RefValue> library_value(const std::string &text, const std::string
         while (!rest.empty() && rest[0] == ' ') rest.remove_prefix(1);
         for (char c : rest)
             if (base64 && b64_space(c)) return std::nullopt;  // the library skips white space in base64
-        if (!base64 && !file && name->find(";binary") != std::string::npos) return std::nullopt;
+        if (!base64 && !file && ref_has_binary_option(*name)) return std::nullopt;
 
         char *n = nullptr, *v = nullptr;
         int len = -1, binary = -1;
