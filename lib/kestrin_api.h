@@ -141,6 +141,10 @@
 #define ldif_fwrite_attr_wrap kestrin_ldif_fwrite_attr_wrap
 #define ldif_parse_line kestrin_ldif_parse_line
 #define ldif_set_file_references kestrin_ldif_set_file_references
+#define ldif_reader_create kestrin_ldif_reader_create
+#define ldif_reader_feed kestrin_ldif_reader_feed
+#define ldif_reader_next kestrin_ldif_reader_next
+#define ldif_reader_free kestrin_ldif_reader_free
 #define ldif_next_entry kestrin_ldif_next_entry
 #define ldif_read_entry kestrin_ldif_read_entry
 #define ldif2ekva kestrin_ldif2ekva
