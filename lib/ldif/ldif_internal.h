@@ -59,7 +59,8 @@ inline Form marker_form(char after_colon, bool &marked) {
 // The form of a line: a plain line under a name with the binary option is a
 // file reference.
 inline Form line_form(Form marked, std::string_view name) {
-    return marked == Form::kPlain && has_option(name, "binary") ? Form::kUrl : marked;
+    const bool options = name.find(';') != std::string_view::npos;
+    return marked == Form::kPlain && options && has_option(name, "binary") ? Form::kUrl : marked;
 }
 
 // Whether a name (CRs already dropped) is that of the dn line.
