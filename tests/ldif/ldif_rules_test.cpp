@@ -8,6 +8,7 @@
 #include <string>
 
 #include "codec/base64.h"
+#include "decode.h"
 #include "ldif/ldif.h"
 #include "support.h"
 
@@ -68,6 +69,31 @@ TEST_P(ReadingRules, EveryLibraryReaderReadsTheLineAlike) {
     testutil::Set set;
     ASSERT_EQ(ldif2ekva_set(&set.s, c.text.c_str(), nullptr), 1);
     EXPECT_EQ(find_pair(set.s[0], c), want_pair(c));
+
+    // The streaming reader, fed a byte at a time, gives the URL itself.
+    ldif_reader *r = ldif_reader_create(0);
+    ldif_item item;
+    size_t at = 0;
+    int kind;
+    std::string read;
+    while ((kind = ldif_reader_next(r, &item)) != LDIF_END) {
+        if (kind == LDIF_NEED_INPUT) {
+            ldif_reader_feed(r, c.text.data() + at, at < c.text.size() ? 1 : 0);
+            ++at;
+        } else if (kind == LDIF_ATTR && std::string(item.name, item.name_len) == c.attr) {
+            read.append(item.value, item.value_len);
+            if (!item.more) break;
+        }
+    }
+    ldif_reader_free(r);
+    EXPECT_EQ(item.form, static_cast<int>(c.form));
+    EXPECT_EQ(read, c.value);
+
+    // kestrin -d refuses a file reference and names its URL.
+    using Kind = kestrin::tool::DecodedText::Kind;
+    const auto got = kestrin::tool::decode_ldif_text(c.text, c.attr, 3);
+    EXPECT_EQ(got.kind, c.form == Form::kUrl ? Kind::kFileReference : Kind::kValue);
+    EXPECT_EQ(got.bytes, c.value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
