@@ -59,8 +59,10 @@ inline Form marker_form(char after_colon, bool &marked) {
 // The form of a line: a plain line under a name with the binary option is a
 // file reference.
 inline Form line_form(Form marked, std::string_view name) {
-    const bool options = name.find(';') != std::string_view::npos;
-    return marked == Form::kPlain && options && has_option(name, "binary") ? Form::kUrl : marked;
+    if (marked != Form::kPlain) return marked;
+    bool options = false;  // a loop: names are short, and most have none
+    for (const char c : name) options |= c == ';';
+    return options && has_option(name, "binary") ? Form::kUrl : marked;
 }
 
 // Whether a name (CRs already dropped) is that of the dn line.

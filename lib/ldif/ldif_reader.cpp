@@ -5,11 +5,17 @@
 // another, which is handed out whenever it is full; a plain value of one
 // physical line wholly inside a piece is handed out where it lies.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "codec/base64.h"
 #include "ldif/ldif.h"
@@ -44,7 +50,7 @@ public:
         in_ = bytes;
         size_ = len;
         pos_ = 0;
-        cr_known_ = false;
+        lf_block_ = SIZE_MAX;
         return 0;
     }
 
@@ -93,9 +99,9 @@ private:
     // Anything else goes byte by byte through the states from start().
     int whole_line(ldif_item &item) {
         const char *p = in_ + pos_;
-        const auto *lf = static_cast<const char *>(std::memchr(p, '\n', size_ - pos_));
-        const auto stop = lf ? static_cast<size_t>(lf - in_) : size_;
-        if (!lf || stop + 1 >= size_ || stop == pos_ || continues(true, lf[1]) || !no_cr_before(stop)) {
+        const size_t stop = next_line_end(pos_);  // a LF, or a CR before it
+        const char *lf = in_ + stop;
+        if (stop + 1 >= size_ || stop == pos_ || *lf != '\n' || continues(true, lf[1])) {
             start();
             return LDIF_NEED_INPUT;
         }
@@ -415,16 +421,43 @@ private:
 
     std::string_view name_view() const { return {name_.get(), name_n_}; }
 
-    // Whether no CR lies in the piece from pos_ to end; the place of the
-    // next CR is looked for once and kept until the reader passes it.
-    bool no_cr_before(size_t end) {
-        if (!cr_known_ || cr_at_ < pos_) {
-            const auto *cr = static_cast<const char *>(std::memchr(in_ + pos_, '\r', size_ - pos_));
-            cr_at_ = cr ? static_cast<size_t>(cr - in_) : size_;
-            cr_known_ = true;
+    // The place of the first LF or CR at or after `from` in the piece (size_
+    // when there is none). Lines are short: the LFs and CRs of 64 bytes at a
+    // time are found at once, as the bits of a mask, and each line takes the
+    // next bit.
+    size_t next_line_end(size_t from) {
+        for (;;) {
+            if (from >= size_) return size_;
+            const size_t block = from & ~size_t{63};
+            if (block != lf_block_) {
+                lf_block_ = block;
+                lf_mask_ = end_bits(in_ + block, std::min<size_t>(64, size_ - block));
+            }
+            const uint64_t left = lf_mask_ >> (from - block);
+            if (left) return from + static_cast<size_t>(std::countr_zero(left));
+            from = block + 64;
         }
-        return cr_at_ >= end;
     }
+
+    static uint64_t end_bits(const char *p, size_t n) {
+        uint64_t bits = 0;
+#ifdef __SSE2__
+        if (n == 64) {
+            const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+            for (int k = 0; k < 4; ++k) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * k));
+                const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr));
+                bits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * k);
+            }
+            return bits;
+        }
+#endif
+        for (size_t i = 0; i < n; ++i) bits |= static_cast<uint64_t>(p[i] == '\n' || p[i] == '\r') << i;
+        return bits;
+    }
+
+    // Whether no CR lies in the piece from pos_ to end.
+    bool no_cr_before(size_t end) const { return !std::memchr(in_ + pos_, '\r', end - pos_); }
 
     const size_t room_;
     std::unique_ptr<char[]> name_, value_;
@@ -432,8 +465,9 @@ private:
 
     const char *in_ = nullptr;
     size_t size_ = 0, pos_ = 0;
-    size_t cr_at_ = 0;
-    bool cr_known_ = false, ended_ = false;
+    size_t lf_block_ = SIZE_MAX;  // the 64 bytes whose LFs and CRs lf_mask_ holds
+    uint64_t lf_mask_ = 0;
+    bool ended_ = false;
 
     At at_ = At::kStart, resume_ = At::kStart;
     Form form_ = Form::kPlain;
