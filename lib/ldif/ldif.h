@@ -233,7 +233,8 @@ typedef struct ldif_item {
 /*
  * ldif_reader_create: a new reader whose buffer holds buffer_size bytes of
  * a value (0: 64 KiB; at least 64): larger values come out in pieces. The
- * reader takes twice that (a description may be as long) and no more.
+ * reader takes three times that (a description may be as long, and base64
+ * text is gathered there before it is decoded) and no more.
  * Returns the reader (free it with ldif_reader_free), or NULL when memory
  * runs out.
  */

@@ -39,7 +39,7 @@ int form_code(Form f) {
 class StreamReader {
 public:
     explicit StreamReader(size_t room)
-        : room_(room), name_(new char[room]), value_(new char[room]) {}
+        : room_(room), name_(new char[room]), value_(new char[room]), text_(new char[room]) {}
 
     int feed(const char *bytes, size_t len) {
         if (pos_ < size_ || ended_ || (len > 0 && !bytes)) return -1;
@@ -306,36 +306,34 @@ private:
         return true;
     }
 
-    // base64 text, folds and all, goes to the decoder in long runs: a fold
-    // (a LF and a space) is white space to it, as is a CR.
+    // base64 text goes to the decoder in long runs: the physical lines of
+    // the value that lie in the piece are gathered without their folds
+    // first, so that the codec's kernels see one unbroken text (a fold
+    // inside a group would stop them at every line).
     int base64_value(ldif_item &item) {
-        const size_t chunk = room_ - value_n_ < 7 ? 0 : (room_ - value_n_ - 3) / 3 * 4;
+        const size_t chunk = room_ - value_n_ < 7 ? 0 : std::min(room_, (room_ - value_n_ - 3) / 3 * 4);
         if (chunk == 0) return piece(item);
-        const size_t limit = std::min(size_, pos_ + chunk);
-        size_t end = pos_;
-        long folds = 0;
+        size_t t = 0;
         bool at_lf = false;
-        for (;;) {
-            const auto *lf = static_cast<const char *>(std::memchr(in_ + end, '\n', limit - end));
-            if (!lf) {
-                end = limit;
-                break;
-            }
-            const auto at = static_cast<size_t>(lf - in_);
-            if (at + 2 <= limit && continues(true, in_[at + 1])) {
-                ++folds;
-                end = at + 2;
+        while (pos_ < size_ && t < chunk) {
+            const auto *lf = static_cast<const char *>(std::memchr(in_ + pos_, '\n', size_ - pos_));
+            const size_t stop = lf ? static_cast<size_t>(lf - in_) : size_;
+            const size_t n = std::min(stop - pos_, chunk - t);
+            std::memcpy(text_.get() + t, in_ + pos_, n);
+            t += n;
+            pos_ += n;
+            if (pos_ < stop || !lf) break;
+            if (stop + 1 < size_ && continues(true, in_[stop + 1])) {  // a fold inside the piece
+                pos_ = stop + 2;
+                ++lines_;
                 continue;
             }
-            end = at;
             at_lf = true;
             break;
         }
-        const long got = base64_stream_decode(&base64_, in_ + pos_, end - pos_,
+        const long got = base64_stream_decode(&base64_, text_.get(), t,
                                               reinterpret_cast<unsigned char *>(value_.get()) + value_n_,
                                               room_ - value_n_);
-        lines_ += folds;
-        pos_ = end;
         if (got < 0) return error(item, kBadBase64);
         value_n_ += static_cast<size_t>(got);
         decoded_ += static_cast<size_t>(got);
@@ -460,7 +458,7 @@ private:
     bool no_cr_before(size_t end) const { return !std::memchr(in_ + pos_, '\r', end - pos_); }
 
     const size_t room_;
-    std::unique_ptr<char[]> name_, value_;
+    std::unique_ptr<char[]> name_, value_, text_;  // text_: base64 text gathered for the decoder
     size_t name_n_ = 0, value_n_ = 0;
 
     const char *in_ = nullptr;
