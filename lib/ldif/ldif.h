@@ -244,8 +244,9 @@ ldif_reader *ldif_reader_create(size_t buffer_size) KESTRIN_NOEXCEPT;
  * ldif_reader_feed: hands the reader the next piece of the input, len
  * bytes at bytes, which must stay valid and unchanged until the reader asks
  * for more (see above); a piece of length 0 ends the input. Returns 0, or -1
- * (nothing taken) for a NULL reader or when the last piece is not used up
- * yet (ldif_reader_next has not asked for more) or the input has ended.
+ * (nothing taken) for a NULL reader, NULL bytes with a length, when the last
+ * piece is not used up yet (ldif_reader_next has not asked for more), or
+ * when the input has ended.
  */
 int ldif_reader_feed(ldif_reader *reader, const char *bytes, size_t len) KESTRIN_NOEXCEPT;
 
