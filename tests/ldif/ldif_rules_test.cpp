@@ -31,19 +31,11 @@ protected:
     int refs_ = 1;
 };
 
-std::string base64_of(const std::string &bytes) {
-    std::string out(base64_encoded_size(bytes.size()) + 1, '\0');
-    const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), out.data(),
-                                out.size());
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
 // The pair a record holds for the line: the name (with ";binary" for bytes)
 // and the value text; none for a file reference (references are off).
 std::optional<std::pair<std::string, std::string>> want_pair(const RuleCase &c) {
     if (c.form == Form::kUrl) return std::nullopt;
-    if (c.form == Form::kBase64) return std::pair(c.attr + ";binary", base64_of(c.value));
+    if (c.form == Form::kBase64) return std::pair(c.attr + ";binary", testutil::base64_text(c.value));
     return std::pair(c.attr, c.value);
 }
 

@@ -34,13 +34,7 @@ constexpr auto &quote = testutil::shell_quote;
 using testutil::Outcome;
 using testutil::random_bytes;
 
-std::string base64(const std::string &bytes) {
-    std::string text(base64_encoded_size(bytes.size()) + 1, '\0');
-    const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), text.data(),
-                                text.size());
-    text.resize(static_cast<size_t>(n));
-    return text;
-}
+std::string base64(const std::string &bytes) { return testutil::base64_text(bytes); }
 
 // An attribute line folded as LDIF writers fold: `width` characters on the
 // first physical line, width - 1 after the space of each further one.
