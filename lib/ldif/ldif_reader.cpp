@@ -151,16 +151,22 @@ private:
         return LDIF_ATTR;
     }
 
-    void start() {
+    // A CR (dropped) or a LF (the physical line ends, in state `was`) at
+    // pos_: taken, and true.
+    bool cr_or_lf(At was) {
         const char c = in_[pos_];
         if (dropped(c)) {
             ++pos_;
-            return;
+            return true;
         }
-        if (c == '\n') {  // a blank line
-            take_lf(At::kStart);
-            return;
-        }
+        if (c != '\n') return false;
+        take_lf(was);
+        return true;
+    }
+
+    void start() {
+        if (cr_or_lf(At::kStart)) return;  // a LF here ends a blank line
+        const char c = in_[pos_];
         has_text_ = true;
         if (is_comment_start(c)) {
             ++pos_;
@@ -180,7 +186,6 @@ private:
             ++pos_;
             if (dropped(c)) continue;
             if (c == ':') {
-                colon_ = true;
                 at_ = At::kMarker;
                 if (is_dn_name(name_view())) in_entry_ = true;
                 return LDIF_NEED_INPUT;
@@ -192,15 +197,8 @@ private:
     }
 
     void marker() {
+        if (cr_or_lf(At::kMarker)) return;
         const char c = in_[pos_];
-        if (dropped(c)) {
-            ++pos_;
-            return;
-        }
-        if (c == '\n') {
-            take_lf(At::kMarker);
-            return;
-        }
         bool marked = false;
         form_ = line_form(marker_form(c, marked), name_view());
         if (marked) ++pos_;
@@ -411,7 +409,7 @@ private:
 
     void new_line() {
         at_ = At::kStart;
-        has_text_ = colon_ = pieces_out_ = false;
+        has_text_ = pieces_out_ = false;
         name_n_ = 0;
         form_ = Form::kPlain;
         line_ = lines_ + 1;
@@ -469,7 +467,7 @@ private:
 
     At at_ = At::kStart, resume_ = At::kStart;
     Form form_ = Form::kPlain;
-    bool has_text_ = false, colon_ = false;
+    bool has_text_ = false;
     bool in_entry_ = false;
     bool value_out_ = false;   // the last item handed out the value buffer
     bool pieces_out_ = false;  // a piece of this line's value has been handed out
