@@ -1,7 +1,8 @@
 /*
  * ldif - LDIF (RFC 2849) text: writing attribute lines and entries, reading
- * lines and entries, converting entries to EKVA records and back, and
- * querying an entry's attributes.
+ * lines and entries (also as a stream, in bounded memory), converting entries
+ * to EKVA records and back, and querying an entry's attributes. Every reader
+ * reads by the same rules (see ldif_parse_line).
  *
  * Line forms, each ending in one line feed (no carriage return is written):
  *   plain "name: value", base64 "name:: text", URL "name:< url", and the
