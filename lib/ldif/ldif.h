@@ -112,8 +112,10 @@ int ldif_fwrite_attr_wrap(FILE *stream, const char *name,
  *   name: text       -> the text; the fill after the marker (every space,
  *                       none included, but no other character: "cn:\tx"
  *                       gives "\tx") is skipped after ":", "::" and ":<"
- *   name:: base64    -> the decoded bytes, *binary 1; nothing after the
- *                       marker ("name:: " or "name::") is the empty value
+ *   name:: base64    -> the decoded bytes (read as base64_decode reads
+ *                       them: white space inside skipped, a NUL malformed),
+ *                       *binary 1; nothing after the marker ("name:: " or
+ *                       "name::") is the empty value
  *   name:< reference -> the bytes of the file ("file://path" or a plain path),
  *                       *binary 1; an unreadable file gives "" and length 0
  *   name;binary: ref -> as name:<, the name as written: a plain line whose
