@@ -42,6 +42,11 @@
 #define base64_decode kestrin_base64_decode
 #define base64_encoded_size kestrin_base64_encoded_size
 #define base64_decode_n kestrin_base64_decode_n
+#define base64_stream_init kestrin_base64_stream_init
+#define base64_stream_decode kestrin_base64_stream_decode
+#define base64_stream_decode_end kestrin_base64_stream_decode_end
+#define base64_stream_encode kestrin_base64_stream_encode
+#define base64_stream_encode_end kestrin_base64_stream_encode_end
 
 /* codec/hex.h */
 #define hex_encode kestrin_hex_encode
@@ -136,6 +141,10 @@
 #define ldif_fwrite_attr_wrap kestrin_ldif_fwrite_attr_wrap
 #define ldif_parse_line kestrin_ldif_parse_line
 #define ldif_set_file_references kestrin_ldif_set_file_references
+#define ldif_reader_create kestrin_ldif_reader_create
+#define ldif_reader_feed kestrin_ldif_reader_feed
+#define ldif_reader_next kestrin_ldif_reader_next
+#define ldif_reader_free kestrin_ldif_reader_free
 #define ldif_next_entry kestrin_ldif_next_entry
 #define ldif_read_entry kestrin_ldif_read_entry
 #define ldif2ekva kestrin_ldif2ekva

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "codec/base64.h"
+
 namespace testutil {
 
 namespace fs = std::filesystem;
@@ -154,6 +156,14 @@ Outcome run_bash(const std::string &command, const std::string &out, const std::
 
 void ToolTest::TearDown() {
     EXPECT_EQ(spool_files_left(spool_before), std::set<std::string>{}) << "a temporary input file was left in /tmp";
+}
+
+std::string base64_text(const std::string &bytes) {
+    std::string text(base64_encoded_size(bytes.size()) + 1, '\0');
+    const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), text.data(),
+                                text.size());
+    text.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return text;
 }
 
 std::string random_bytes(size_t n, unsigned seed) {

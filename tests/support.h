@@ -156,6 +156,8 @@ protected:
 
 // n pseudo-random bytes, the same for the same seed.
 std::string random_bytes(size_t n, unsigned seed);
+// The base64 text of the bytes, as base64_encode writes it.
+std::string base64_text(const std::string &bytes);
 
 // The text of a malloc'd string, which is freed; "(null)" for NULL.
 std::string take(char *text);

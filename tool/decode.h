@@ -1,43 +1,21 @@
 // decode - the way back (-d): the raw bytes of one value out of LDIF text.
 //
-// The input (kept as input.h describes) is LDIF text. The value is that of
-// the first line, across any number of entries, whose attribute description
-// equals the name given, ASCII letter case ignored: folded lines are joined,
-// a CR before a line feed is dropped, comments and "version:" lines are
-// passed over, the fill (spaces) after the marker is skipped. A plain value
-// is written as it stands, a base64 value decoded; a file reference is
-// refused and never opened.
-//
-// How the text is read, exactly:
-//   - Physical lines end at each LF. A CR right before a LF is dropped (also
-//     before the LF of a fold); any other CR is a byte of the line, also a
-//     CR at the very end of the input with no LF after it.
-//   - A physical line that begins with a space continues the logical line
-//     before it when that line is not empty: the LF and the one space go,
-//     so a name, a marker, the fill or a value may be folded anywhere. An
-//     empty line is never continued (the first line of the input neither).
-//   - A logical line that begins with '#' is a comment. The attribute
-//     description of any other line is all that comes before its first ':';
-//     a line without ':' (the "-" of a change record, say) has none. A
-//     "version: 1" line is a line like the others, described "version".
-//     Lines before the first "dn:" are searched as well.
-//   - After the description, "::" marks base64, ":<" a file reference
-//     (the URL), a lone ':' a plain value; every space that follows is the
-//     fill, and nothing else is (a tab is a byte of the value).
-//   - A plain value is the rest of the logical line, trailing spaces, NUL
-//     bytes and all; a name with the binary option changes nothing (the
-//     library's readers take such a plain line for a file name: here no
-//     file is ever opened). An empty value is zero bytes, in every form.
-//   - A base64 value is its text with the folds joined and the CRs before
-//     LFs dropped; that text must be base64 as base64_decode reads it,
-//     padding and zero bits included, but with no white space left in it
-//     at all (RFC 2849 allows none, and no writer folds any other way): a
-//     space, tab, CR, VT or FF inside is malformed, and so is a NUL.
+// The input (kept as input.h describes) is LDIF text, read with the
+// library's streaming reader (ldif_reader_*, ldif/ldif.h), so by the reading
+// rules of every reader of the library: folds joined, every CR of a logical
+// line dropped, comments passed over, the fill (spaces) after the marker
+// skipped, base64 read as base64_decode reads it. The value is that of the
+// first attribute line, across any number of entries and before the first
+// "dn:" line too, whose attribute description equals the name given, ASCII
+// letter case ignored (a line without ':' is all description, with the
+// empty value). A plain value is written as it stands, NUL bytes and all, a
+// base64 value decoded; a file reference (the URL form, or a plain line
+// under a name with the binary option) is refused and never opened.
 //
 // As for the way there, a run has two steps: prepare() reads the whole input
 // and makes every check, write() reads it again and writes the bytes, in
-// bounded memory whatever the size of the value. The first step notes where
-// the value's text lies in the input; the second reads only that part.
+// bounded memory whatever the size of the value (the reader hands a large
+// value out in pieces).
 #pragma once
 
 #include <cstddef>
@@ -68,8 +46,8 @@ public:
     //   "No value of <%s> in the input\n" (attr as given; also for an empty
     //     input),
     //   "Failed to base64-decode value of <%s>\n",
-    //   "Value of <%s> is a file reference: %s\n" (the URL, folds joined,
-    //     read once more from the input: it is never held whole).
+    //   "Value of <%s> is a file reference: %s\n" (the URL as the reader
+    //     gives it, read once more from the input: it is never held whole).
     int prepare(Input &input, const std::string &attr);
 
     // Bytes of the value (after prepare()).

@@ -8,6 +8,10 @@
 #include <cstddef>
 #include <optional>
 
+// The library's descriptor helpers are internal to it: they are no part of
+// its C interface (which reads and writes files by name), and the tool, built
+// and shipped with the library and linked to it statically, reuses them
+// rather than keeping a second copy of the same retrying reads and writes.
 #include "util/fd_internal.h"
 
 namespace kestrin::tool {

@@ -15,7 +15,6 @@
 #include <string>
 #include <string_view>
 
-#include "ldif/ldif_write_internal.h"
 #include "options.h"
 #include "stream.h"
 #include "version.h"
@@ -36,7 +35,7 @@ struct Settings {
     std::string attr, infile, outfile, string;
     bool decode = false, encode = false, guess = false;
     bool string_given = false, file_given = false, out_given = false;
-    int wrap = kestrin::tool::kDefaultWrap;
+    int wrap = LDIF_DEFAULT_WIDTH;
     bool utf8 = false, strip_newline = false, ldif_decode = false;
     // The first option given that shapes the LDIF line, as written: none of
     // them means anything when LDIF is read back (-d).
@@ -137,16 +136,15 @@ std::optional<int> check_settings(const char *program, const Settings &s) {
 
 // ---- the value ---------------------------------------------------------------
 
-// What the stream is asked for. The tool's value is raw bytes; a name with
-// the binary option ("userCertificate;binary", any letter case) asks for the
-// value in base64 transfer form, so only base64 text is correct there. -G puts a test in the place of -B: base64 when a
-// byte has its high bit set, else the writer's automatic choice; as that
-// choice takes such a byte for unsafe anyway, -G is the automatic mode.
+// What the stream is asked for. The tool's value is raw bytes. -G puts a
+// test in the place of -B: base64 when a byte has its high bit set, else the
+// writer's automatic choice; as that choice takes such a byte for unsafe
+// anyway, -G is the automatic mode.
 tool::Request make_request(const Settings &s) {
     tool::Request r;
     r.attr = s.attr;
     r.decode = s.decode;
-    r.base64 = kestrin::ldif::has_option(s.attr, "binary") || (s.encode && !s.guess);
+    r.base64 = s.encode && !s.guess;
     r.wrap = s.wrap;
     r.utf8 = s.utf8;
     r.strip_newline = s.strip_newline;

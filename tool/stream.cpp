@@ -12,16 +12,17 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "base64_pieces.h"
 #include "codec/base64.h"
 #include "decode.h"
 #include "input.h"
 #include "io.h"
 #include "ldif/ldif.h"
+// The writer's own pieces (the name check, the safe-string decision, the
+// line head and the folding), which this module feeds a value too large to
+// hold one part at a time. They have no C form: the library's C interface
+// writes a line from a value held whole (ldif_write_attr), and the tool,
+// built and shipped with the library and linked to it statically, reuses
+// them rather than restating the writer's rules.
 #include "ldif/ldif_write_internal.h"
 
 namespace kestrin::tool {
@@ -92,42 +93,52 @@ private:
 // base64 text of bytes that arrive in pieces, handed to the sink.
 class Base64Writer {
 public:
-    explicit Base64Writer(Sink &sink) : sink_(sink), text_(std::make_unique_for_overwrite<char[]>(kEncodeBytes / 3 * 4 + 1)) {}
+    explicit Base64Writer(Sink &sink) : sink_(sink), text_(std::make_unique_for_overwrite<char[]>(kTextRoom)) {
+        base64_stream_init(&stream_, 0);
+    }
 
     void feed(const unsigned char *p, size_t n) {
-        if (carry_n_ > 0) {
-            while (carry_n_ < 3 && n > 0) {
-                carry_[carry_n_++] = *p++;
-                --n;
-            }
-            if (carry_n_ < 3) return;
-            emit(carry_, 3);
-            carry_n_ = 0;
-        }
-        while (n >= 3) {
-            const size_t k = std::min(n / 3 * 3, kEncodeBytes);
-            emit(p, k);
+        while (n > 0) {
+            const size_t k = std::min(n, kEncodeBytes);
+            put(base64_stream_encode(&stream_, p, k, text_.get(), kTextRoom));
             p += k;
             n -= k;
         }
-        std::memcpy(carry_, p, n);
-        carry_n_ = n;
     }
 
-    void finish() {
-        if (carry_n_ > 0) emit(carry_, carry_n_);
-    }
+    void finish() { put(base64_stream_encode_end(&stream_, text_.get(), kTextRoom)); }
 
 private:
-    void emit(const unsigned char *p, size_t n) {
-        const int chars = base64_encode(p, n, text_.get(), kEncodeBytes / 3 * 4 + 1);
-        sink_.text({text_.get(), static_cast<size_t>(chars)});
+    static constexpr size_t kTextRoom = (kEncodeBytes + 2) / 3 * 4;
+
+    void put(long chars) {
+        if (chars > 0) sink_.text({text_.get(), static_cast<size_t>(chars)});
     }
 
     Sink &sink_;
     std::unique_ptr<char[]> text_;
-    unsigned char carry_[3] = {};
-    size_t carry_n_ = 0;
+    base64_stream stream_;
+};
+
+// base64 text that arrives in pieces, decoded as base64_decode decodes the
+// whole text (white space skipped anywhere).
+class Base64Reader {
+public:
+    Base64Reader() { base64_stream_init(&stream_, 0); }
+    // Decodes the next piece into out (room for n / 4 * 3 + 3 bytes), or
+    // only validates it when out is null: the bytes decoded.
+    size_t feed(const char *p, size_t n, unsigned char *out) {
+        const long got = base64_stream_decode(&stream_, p, n, out, out ? n / 4 * 3 + 3 : 0);
+        failed_ = failed_ || got < 0;
+        return got < 0 ? 0 : static_cast<size_t>(got);
+    }
+    bool failed() const { return failed_; }
+    // After the last piece: whether the whole text was valid.
+    bool finish() { return !failed_ && base64_stream_decode_end(&stream_) == 0; }
+
+private:
+    base64_stream stream_;
+    bool failed_ = false;
 };
 
 }  // namespace
@@ -136,7 +147,7 @@ struct Stream::Impl {
     std::string attr, path;
     Source source = Source::kStdin;
     bool decode = false, base64 = false;
-    size_t width = kDefaultWrap;
+    size_t width = LDIF_DEFAULT_WIDTH;
     bool utf8 = false;
     bool ldif_decode = false;
     LdifValue ldif_value;  // the way back (-d)
@@ -162,14 +173,14 @@ struct Stream::Impl {
     }
 
     std::unique_ptr<unsigned char[]> decode_buffer() const {
-        return decode ? std::make_unique_for_overwrite<unsigned char[]>(input.piece_size() / 4 * 3 + 16) : nullptr;
+        return decode ? std::make_unique_for_overwrite<unsigned char[]>(input.piece_size() / 4 * 3 + 3) : nullptr;
     }
 
     // The first pass: reads everything, validates the base64 text and makes
     // the safe-string decision. Returns the exit status of a failure, or 0.
     int analyse(bool &unsafe) {
         ldif::SafeScan scan(utf8 ? ldif::HighBytes::kUtf8 : ldif::HighBytes::kUnsafe);
-        Base64Pieces decoder;
+        Base64Reader decoder;
         const auto decoded = decode_buffer();
         value_len = 0;
         const Pass pass = input.each_piece([&](char *p, size_t n) {
@@ -239,7 +250,7 @@ struct Stream::Impl {
         Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4096), width);
         sink.text(head.name);
         sink.text(head.marker);
-        const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);
+        const bool same = put_value(sink);
         if (sink.failed()) return output_failed(sink);
         if (!same) {
             input_failed();
@@ -269,7 +280,7 @@ struct Stream::Impl {
     // The value's text: the bytes as they are, or their base64 form.
     bool put_value(Sink &sink) {
         Base64Writer encoder(sink);
-        Base64Pieces decoder;
+        Base64Reader decoder;
         const auto decoded = decode_buffer();
         size_t seen = 0;
         const auto put = [&](const char *p, size_t n) {
@@ -288,21 +299,6 @@ struct Stream::Impl {
         if (base64) encoder.finish();
         return same_input(pass, (!decode || decoder.finish()) && seen == value_len);
     }
-
-    // A base64 text that the first pass found valid is the base64 form of
-    // its own bytes, so the value's text is the input without its white
-    // space: no decoding and encoding again.
-    bool put_base64_text(Sink &sink) {
-        const auto text = std::make_unique_for_overwrite<char[]>(input.piece_size());
-        size_t chars = 0;
-        const Pass pass = input.each_piece([&](char *p, size_t n) {
-            const size_t k = strip_space(p, n, text.get());
-            chars += k;
-            sink.text({text.get(), k});
-            return !sink.failed();
-        });
-        return same_input(pass, chars == base64_encoded_size(value_len));
-    }
 };
 
 Stream::Stream() : impl_(std::make_unique<Impl>()) {}
@@ -314,7 +310,7 @@ int Stream::prepare(const Request &request) {
     s.path = request.path;
     s.source = request.source;
     s.decode = request.decode;
-    s.base64 = request.base64;
+    s.base64 = request.base64 || ldif::has_option(request.attr, "binary");
     s.width = static_cast<size_t>(request.wrap);
     s.utf8 = request.utf8;
     s.ldif_decode = request.ldif_decode;

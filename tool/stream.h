@@ -26,18 +26,19 @@
 #include <string_view>
 
 #include "io.h"
+#include "ldif/ldif.h"
 
 namespace kestrin::tool {
 
 enum class Source { kString, kFile, kStdin };
 
-inline constexpr int kDefaultWrap = 77;  // the longest physical line, its LF not counted
-
 struct Request {
     std::string attr;
     bool decode = false;  // the input is base64 text to decode first
-    bool base64 = false;  // write the value in base64 whatever it holds
-    int wrap = kDefaultWrap;     // fold width (0: never fold)
+    // Write the value in base64 whatever it holds; a name with the binary
+    // option ("userCertificate;binary", any letter case) asks for that too.
+    bool base64 = false;
+    int wrap = LDIF_DEFAULT_WIDTH;  // fold width (0: never fold)
     bool utf8 = false;           // well-formed UTF-8 text stays plain
     bool strip_newline = false;  // drop one LF or CR LF at the end of the input first
     // The input is LDIF text: write the raw bytes of the first value of attr

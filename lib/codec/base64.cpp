@@ -14,21 +14,6 @@
 namespace kestrin::base64 {
 namespace {
 
-constexpr unsigned char kInvalid = 0xFF;
-constexpr unsigned char kSpace = 0xFE;
-
-// Character classes for the decoder: the 6-bit value of an alphabet
-// character, kSpace for the six ASCII whitespace characters, kInvalid for
-// everything else (including '=' and NUL, which the caller handles first).
-constexpr std::array<unsigned char, 256> make_decode_table() {
-    std::array<unsigned char, 256> table{};
-    for (auto &entry : table) entry = kInvalid;
-    for (unsigned v = 0; v < 64; ++v) table[static_cast<unsigned char>(kAlphabet[v])] = static_cast<unsigned char>(v);
-    for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[static_cast<unsigned char>(c)] = kSpace;
-    return table;
-}
-constexpr auto kDecode = make_decode_table();
-
 void encode_group(const unsigned char *s, char *o) {
     const unsigned a = s[0], b = s[1], c = s[2];
     o[0] = kAlphabet[a >> 2];
@@ -37,6 +22,17 @@ void encode_group(const unsigned char *s, char *o) {
     o[3] = kAlphabet[c & 0x3F];
 }
 
+// Everything after the padding: whitespace only, and (when the output is
+// present) the partial byte left by the last alphabet character must be 0.
+int finish_after_padding(const char *rest, const char *end, const unsigned char *out, size_t t) {
+    for (; rest < end; ++rest)
+        if (!is_space(*rest)) return -1;
+    if (out && out[t] != 0) return -1;
+    return t > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(t);
+}
+
+}  // namespace
+
 // The last one or two bytes, completed with zero bytes and padded.
 void encode_tail(const unsigned char *s, size_t rem, char *o) {
     const unsigned char padded[3] = {s[0], rem == 2 ? s[1] : static_cast<unsigned char>(0), 0};
@@ -44,19 +40,6 @@ void encode_tail(const unsigned char *s, size_t rem, char *o) {
     if (rem == 1) o[2] = '=';
     o[3] = '=';
 }
-
-bool is_space(unsigned char c) { return kDecode[c] == kSpace; }
-
-// Everything after the padding: whitespace only, and (when the output is
-// present) the partial byte left by the last alphabet character must be 0.
-int finish_after_padding(const char *rest, const char *end, const unsigned char *out, size_t t) {
-    for (; rest < end; ++rest)
-        if (!is_space(static_cast<unsigned char>(*rest))) return -1;
-    if (out && out[t] != 0) return -1;
-    return t > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(t);
-}
-
-}  // namespace
 
 void encode_groups_portable(const unsigned char *src, size_t n, char *out) {
     for (size_t i = 0; i < n; i += 3, out += 4) encode_group(src + i, out);
@@ -172,14 +155,155 @@ int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned 
     const char *rest = text + p + 1, *end = text + len;
     if (state == 0 || state == 1) return -1;
     if (state == 2) {
-        while (rest < end && is_space(static_cast<unsigned char>(*rest))) ++rest;
+        while (rest < end && is_space(*rest)) ++rest;
         if (rest == end || *rest != '=') return -1;
         ++rest;
     }
     return finish_after_padding(rest, end, out, t);
 }
 
+// base64 in pieces: the states of a stream.
+namespace {
+enum StreamState : unsigned char {
+    kGroups,        // in the groups (held_n characters of the next one held)
+    kSecondPad,     // after "xx=": a second '=' must follow
+    kAfterPadding,  // only white space may follow
+    kFailed
+};
+
+long fail(base64_stream &s) {
+    s.state = kFailed;
+    return -1;
+}
+
+// The bytes of the held_n values held (2 to 4), or false when the unused
+// bits before the padding are not zero.
+bool group_bytes(const base64_stream &s, unsigned char *bytes) {
+    const unsigned a = s.held[0], b = s.held[1], c = s.held[2], d = s.held[3];
+    bytes[0] = static_cast<unsigned char>(a << 2 | b >> 4);
+    bytes[1] = static_cast<unsigned char>(b << 4 | c >> 2);
+    bytes[2] = static_cast<unsigned char>(c << 6 | d);
+    if (s.held_n == 2) return (b & 0x0F) == 0;
+    if (s.held_n == 3) return (c & 0x03) == 0;
+    return true;
+}
+}  // namespace
+
+// One pass of the state machine of decode_span_with over a piece: whole
+// groups go to the kernel, what lies around them (a group cut by the
+// piece's end, white space, the padding) one character at a time.
+long stream_decode_with(BulkDecoder kernel, base64_stream &s, const char *text, size_t len, unsigned char *out,
+                        size_t out_size) {
+    if (s.state == kFailed || !text) return fail(s);
+    if (out && out_size < len / 4 * 3 + 3) return fail(s);
+    const bool strict = (s.flags & BASE64_STRICT) != 0;
+    size_t i = 0, t = 0;
+    while (i < len) {
+        if (s.state == kGroups && s.held_n == 0) {
+            size_t produced = 0;
+            const size_t used = kernel(text + i, len - i, out ? out + t : nullptr, out ? out_size - t : SIZE_MAX,
+                                       &produced);
+            // A kernel may step over white space between whole groups.
+            if (strict && used != produced / 3 * 4) return fail(s);
+            i += used;
+            t += produced;
+            if (i == len) break;
+        }
+        const char c = text[i++];
+        const unsigned char v = kDecode[static_cast<unsigned char>(c)];
+        if (v == kSpace) {
+            if (strict) return fail(s);
+            continue;
+        }
+        if (s.state != kGroups) {  // after the first pad character
+            if (c != '=' || s.state != kSecondPad) return fail(s);
+            s.state = kAfterPadding;
+            continue;
+        }
+        if (v == kInvalid) {
+            // Padding: the group held so far is the last, of one or two bytes.
+            if (c != '=' || s.held_n < 2) return fail(s);
+            unsigned char bytes[3];
+            if (!group_bytes(s, bytes)) return fail(s);
+            const size_t n = s.held_n - 1u;
+            if (out) std::memcpy(out + t, bytes, n);
+            t += n;
+            s.state = s.held_n == 2 ? kSecondPad : kAfterPadding;
+            s.held_n = 0;
+            continue;
+        }
+        s.held[s.held_n++] = v;
+        if (s.held_n == 4) {
+            unsigned char bytes[3];
+            group_bytes(s, bytes);
+            if (out) std::memcpy(out + t, bytes, 3);
+            t += 3;
+            s.held_n = 0;
+        }
+    }
+    return static_cast<long>(t);
+}
+
+long stream_encode_with(GroupEncoder kernel, base64_stream &s, const unsigned char *src, size_t n, char *out,
+                        size_t out_size) {
+    if (n > 0 && !src) return -1;
+    if (out_size < (s.held_n + n) / 3 * 4) return -1;
+    size_t o = 0;
+    if (s.held_n > 0) {  // a group begun in an earlier piece
+        while (s.held_n < 3 && n > 0) {
+            s.held[s.held_n++] = *src++;
+            --n;
+        }
+        if (s.held_n < 3) return 0;
+        kernel(s.held, 3, out);
+        o = 4;
+        s.held_n = 0;
+    }
+    const size_t whole = n / 3 * 3;
+    kernel(src, whole, out + o);
+    o += whole / 3 * 4;
+    std::memcpy(s.held, src + whole, n - whole);
+    s.held_n = static_cast<unsigned char>(n - whole);
+    return static_cast<long>(o);
+}
+
 }  // namespace kestrin::base64
+
+extern "C" void base64_stream_init(base64_stream *stream, int flags) noexcept {
+    if (!stream) return;
+    *stream = base64_stream{};
+    stream->flags = static_cast<unsigned char>(flags & BASE64_STRICT);
+}
+
+extern "C" long base64_stream_decode(base64_stream *stream, const char *text, size_t text_len, unsigned char *out,
+                                     size_t out_size) noexcept {
+    if (!stream) return -1;
+    return kestrin::base64::stream_decode_with(kestrin::cpu::kernels().decode_base64, *stream, text, text_len, out,
+                                               out_size);
+}
+
+extern "C" int base64_stream_decode_end(base64_stream *stream) noexcept {
+    if (!stream) return -1;
+    using namespace kestrin::base64;
+    const bool whole = stream->state == kAfterPadding || (stream->state == kGroups && stream->held_n == 0);
+    return whole ? 0 : -1;
+}
+
+extern "C" long base64_stream_encode(base64_stream *stream, const unsigned char *src, size_t src_len, char *out,
+                                     size_t out_size) noexcept {
+    if (!stream) return -1;
+    return kestrin::base64::stream_encode_with(kestrin::cpu::kernels().encode_base64, *stream, src, src_len, out,
+                                               out_size);
+}
+
+extern "C" long base64_stream_encode_end(base64_stream *stream, char *out, size_t out_size) noexcept {
+    if (!stream) return -1;
+    if (stream->held_n == 0) return 0;
+    if (out_size < 4) return -1;
+    kestrin::base64::encode_tail(stream->held, stream->held_n, out);
+    stream->held_n = 0;
+    return 4;
+}
 
 extern "C" size_t base64_encoded_size(size_t n) noexcept {
     const size_t groups = n / 3 + (n % 3 ? 1 : 0);

@@ -37,9 +37,6 @@ KESTRIN_AVX2 inline __m256i encode_block(__m256i in) {
     return _mm256_add_epi8(_mm256_shuffle_epi8(offsets, shift), indices);
 }
 
-// The decoder's whitespace: space, \t, \n, \v, \f, \r.
-inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 inline bool all_space(const char *s, size_t n) {
     for (size_t i = 0; i < n; ++i)
         if (!is_space(s[i])) return false;

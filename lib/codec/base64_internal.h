@@ -3,13 +3,32 @@
 // both sides directly to prove they agree byte for byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/base64.h"
+
 namespace kestrin::base64 {
 
+// The alphabet (the character at position v encodes the 6-bit value v) and
+// the one character table of every decoder: the value of an alphabet
+// character, kSpace for the six white space characters the decoders skip
+// (space, \t, \n, \v, \f, \r), kInvalid for everything else ('=' and NUL
+// among them, which the decoders look at first).
 inline constexpr char kAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr unsigned char kInvalid = 0xFF;
+inline constexpr unsigned char kSpace = 0xFE;
+inline constexpr std::array<unsigned char, 256> kDecode = [] {
+    std::array<unsigned char, 256> table{};
+    for (auto &entry : table) entry = kInvalid;
+    for (unsigned v = 0; v < 64; ++v) table[static_cast<unsigned char>(kAlphabet[v])] = static_cast<unsigned char>(v);
+    for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[static_cast<unsigned char>(c)] = kSpace;
+    return table;
+}();
+inline bool is_space(char c) { return kDecode[static_cast<unsigned char>(c)] == kSpace; }
+inline bool in_alphabet(char c) { return kDecode[static_cast<unsigned char>(c)] < 64; }
 
 // Encodes a whole number of 3-byte groups: n must be a multiple of 3.
 // Writes exactly n / 3 * 4 characters, no NUL.
@@ -31,6 +50,9 @@ size_t decode_bulk_portable(const char *text, size_t len, unsigned char *out,
 size_t decode_bulk_avx2(const char *text, size_t len, unsigned char *out,
                         size_t room, size_t *written);
 
+// The padded last group of one or two bytes (rem), four characters.
+void encode_tail(const unsigned char *src, size_t rem, char *out);
+
 // The public operations with an explicit kernel choice.
 int encode_with(GroupEncoder kernel, const unsigned char *src, size_t src_len, char *out,
                 size_t out_size);
@@ -38,5 +60,11 @@ int decode_with(BulkDecoder kernel, const char *text, unsigned char *out, size_t
 
 // base64_decode_n with an explicit kernel choice.
 int decode_span_with(BulkDecoder kernel, const char *text, size_t len, unsigned char *out, size_t out_size);
+
+// base64_stream_decode and base64_stream_encode with an explicit kernel choice.
+long stream_decode_with(BulkDecoder kernel, base64_stream &stream, const char *text, size_t len, unsigned char *out,
+                        size_t out_size);
+long stream_encode_with(GroupEncoder kernel, base64_stream &stream, const unsigned char *src, size_t n, char *out,
+                        size_t out_size);
 
 }  // namespace kestrin::base64

@@ -1,7 +1,8 @@
 /*
  * ldif - LDIF (RFC 2849) text: writing attribute lines and entries, reading
- * lines and entries, converting entries to EKVA records and back, and
- * querying an entry's attributes.
+ * lines and entries (also as a stream, in bounded memory), converting entries
+ * to EKVA records and back, and querying an entry's attributes. Every reader
+ * reads by the same rules (see ldif_parse_line).
  *
  * Line forms, each ending in one line feed (no carriage return is written):
  *   plain "name: value", base64 "name:: text", URL "name:< url", and the
@@ -28,6 +29,10 @@
 extern "C" {
 #endif
 KESTRIN_API_BEGIN
+
+/* The fold width of ldif_write_attr, ldif_fwrite_attr and ekva2ldif: the
+ * longest physical line in characters, its line feed not counted. */
+enum { LDIF_DEFAULT_WIDTH = 77 };
 
 typedef enum ldif_encoding {
     LDIF_ENC_AUTO = 0,   /* plain when safe, else base64 */
@@ -107,11 +112,16 @@ int ldif_fwrite_attr_wrap(FILE *stream, const char *name,
  *   name: text       -> the text; the fill after the marker (every space,
  *                       none included, but no other character: "cn:\tx"
  *                       gives "\tx") is skipped after ":", "::" and ":<"
- *   name:: base64    -> the decoded bytes, *binary 1; nothing after the
- *                       marker ("name:: " or "name::") is the empty value
+ *   name:: base64    -> the decoded bytes (read as base64_decode reads
+ *                       them: white space inside skipped, a NUL malformed),
+ *                       *binary 1; nothing after the marker ("name:: " or
+ *                       "name::") is the empty value
  *   name:< reference -> the bytes of the file ("file://path" or a plain path),
  *                       *binary 1; an unreadable file gives "" and length 0
- *   name;binary: ref -> as name:<, the name keeps ";binary"
+ *   name;binary: ref -> as name:<, the name as written: a plain line whose
+ *                       name has the binary option (an option equal to
+ *                       "binary", ASCII case ignored, as the writer tests
+ *                       it: "cert;BINARY", not "x;binaryfoo")
  *   (both file forms give "" when ldif_set_file_references(0) is in force)
  *   line without ':' -> the whole line as name, value "", length 0
  * *name and *value are new buffers (the caller frees both); the value is
@@ -144,9 +154,118 @@ const char *ldif_parse_line(const char *cursor, int length, char **name,
 int ldif_set_file_references(int allow) KESTRIN_NOEXCEPT;
 
 /*
+ * The streaming reader: LDIF text handed over in pieces of any size (read
+ * from memory, a file descriptor or a stream, as suits the caller), read
+ * one item at a time, in bounded memory whatever the size of one value.
+ * It reads by the rules of ldif_parse_line (folds joined, every CR of a
+ * logical line dropped, the fill skipped, base64 decoded as base64_decode
+ * reads it), but it never opens a file: a file reference comes out as its
+ * URL. NUL bytes are data wherever the form allows them (plain and URL
+ * values, names); in base64 text a NUL is malformed.
+ *
+ *   ldif_reader *r = ldif_reader_create(0);
+ *   ldif_item item;
+ *   for (;;) {
+ *       int kind = ldif_reader_next(r, &item);
+ *       if (kind == LDIF_NEED_INPUT) {
+ *           ssize_t n = read(fd, buf, sizeof buf);   // 0 at the end: that ends the input
+ *           ldif_reader_feed(r, buf, n > 0 ? (size_t)n : 0);
+ *           continue;
+ *       }
+ *       if (kind == LDIF_END) break;
+ *       ...  // LDIF_ATTR, LDIF_ENTRY_END, LDIF_ERROR
+ *   }
+ *   ldif_reader_free(r);
+ *
+ * Items (ldif_item.kind, also the result of ldif_reader_next):
+ *   LDIF_NEED_INPUT  every byte handed over is used up: hand over the next
+ *                    piece with ldif_reader_feed (or end the input).
+ *   LDIF_ATTR        an attribute line, or a piece of its value: name and
+ *                    name_len give the attribute description as written
+ *                    (folds joined, CRs dropped; a line without ':' is all
+ *                    name, with an empty value); form its ldif_form; value
+ *                    and value_len the value's bytes (base64 decoded; for
+ *                    LDIF_FORM_URL the URL text); line the number (from 1)
+ *                    of the physical line where the logical line begins. A
+ *                    value larger than the reader's buffer comes out in
+ *                    several items of the same line: each but the last has
+ *                    more = 1, the last more = 0 (it may hold no bytes).
+ *                    Every line that is not blank and not a comment is an
+ *                    item, also a "version:" line and lines outside an entry.
+ *   LDIF_ENTRY_END   the end of an entry: an entry begins at its "dn" line
+ *                    (the name "dn" in any letter case) and ends at the next
+ *                    blank line (empty, or of CRs only) or at the end of the
+ *                    input; a "dn" line inside an entry does not begin
+ *                    another. Blank lines outside an entry give nothing.
+ *   LDIF_ERROR       a malformed line: line tells which, name the
+ *                    description read so far, value a message (a NUL-
+ *                    terminated text): "malformed base64 value" (not base64
+ *                    as base64_decode reads it, or a non-empty text that
+ *                    decodes to no bytes; pieces of that value marked more
+ *                    may have come out before) or "attribute description
+ *                    too long" (longer than the reader's buffer). The rest
+ *                    of that logical line is passed over, and the next call
+ *                    goes on with the line after it: a caller that gives up
+ *                    the entry pulls on to its LDIF_ENTRY_END.
+ *   LDIF_END         the input has ended and every item is out; every
+ *                    later call gives LDIF_END again.
+ * The pointers of an item are valid until the next call with the reader.
+ * A value that lies inside one piece (a plain or URL value of one physical
+ * line without CRs, whose line end and the byte after it are in that piece
+ * too) points into the caller's piece, without a copy; others point into
+ * the reader's buffer. So a piece must stay as it is until the reader
+ * asks for the next one (LDIF_NEED_INPUT).
+ */
+typedef struct ldif_reader ldif_reader;
+
+typedef enum ldif_form { LDIF_FORM_PLAIN = 0, LDIF_FORM_BASE64 = 1, LDIF_FORM_URL = 2 } ldif_form;
+
+enum { LDIF_NEED_INPUT = 0, LDIF_ATTR = 1, LDIF_ENTRY_END = 2, LDIF_ERROR = 3, LDIF_END = 4 };
+
+typedef struct ldif_item {
+    int kind;          /* LDIF_ATTR, LDIF_ENTRY_END, ... as returned */
+    const char *name;  /* LDIF_ATTR, LDIF_ERROR: the attribute description */
+    size_t name_len;
+    int form;          /* LDIF_ATTR: an ldif_form */
+    const char *value; /* LDIF_ATTR: bytes of the value; LDIF_ERROR: the message */
+    size_t value_len;
+    int more;          /* LDIF_ATTR: 1 when further pieces of this value follow */
+    long line;         /* LDIF_ATTR, LDIF_ERROR: the line number, from 1 */
+} ldif_item;
+
+/*
+ * ldif_reader_create: a new reader whose buffer holds buffer_size bytes of
+ * a value (0: 64 KiB; at least 64): larger values come out in pieces. The
+ * reader takes three times that (a description may be as long, and base64
+ * text is gathered there before it is decoded) and no more.
+ * Returns the reader (free it with ldif_reader_free), or NULL when memory
+ * runs out.
+ */
+ldif_reader *ldif_reader_create(size_t buffer_size) KESTRIN_NOEXCEPT;
+
+/*
+ * ldif_reader_feed: hands the reader the next piece of the input, len
+ * bytes at bytes, which must stay valid and unchanged until the reader asks
+ * for more (see above); a piece of length 0 ends the input. Returns 0, or -1
+ * (nothing taken) for a NULL reader, NULL bytes with a length, when the last
+ * piece is not used up yet (ldif_reader_next has not asked for more), or
+ * when the input has ended.
+ */
+int ldif_reader_feed(ldif_reader *reader, const char *bytes, size_t len) KESTRIN_NOEXCEPT;
+
+/*
+ * ldif_reader_next: the next item, stored in *item (see above). Returns its
+ * kind; LDIF_END for a NULL reader or item.
+ */
+int ldif_reader_next(ldif_reader *reader, ldif_item *item) KESTRIN_NOEXCEPT;
+
+/* ldif_reader_free: releases the reader (NULL is allowed). */
+void ldif_reader_free(ldif_reader *reader) KESTRIN_NOEXCEPT;
+
+/*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
- * "dn:" line (its first three bytes "dn:" in any letter case, with or
- * without a value: "dn:" alone is the empty name of the root DSE) are
+ * "dn:" line (its first three bytes other than CR "dn:" in any letter case,
+ * with or without a value: "dn:" alone is the empty name of the root DSE) are
  * skipped, the entry runs to the next blank line (consumed) or
  * the end of the text. A blank line is an empty line or one of CRs only.
  * Folded lines are joined (as ldif_parse_line joins them: a line after a

@@ -124,9 +124,10 @@ Parsed next_line(const char *&cursor, Workspace &ws, JoinedLine &joined, Line &l
 
 // Reads the commonest line, "name: value" unfolded, in a text without CRs,
 // in one pass and without the general parser, which would read it the same
-// way. False, with cursor unchanged, for any other line: a comment, a line
-// without a colon or with an empty name, a name with an option (";binary"
-// among them), the base64 and URL forms, a folded line.
+// way by the same rules. False, with cursor unchanged, for any other line: a
+// comment, a line without a colon or with an empty name, a name with an
+// option (the binary option among them), the base64 and URL forms, a folded
+// line.
 bool plain_line(const char *&cursor, std::string_view &name, std::string_view &value) {
     const char *colon = cursor;
     for (;; ++colon) {
@@ -134,13 +135,15 @@ bool plain_line(const char *&cursor, std::string_view &name, std::string_view &v
         if (c == ':') break;
         if (c == '\n' || c == '\0' || c == ';') return false;
     }
-    if (colon == cursor || *cursor == '#') return false;
+    if (colon == cursor || is_comment_start(*cursor)) return false;
     const char *v = colon + 1;
-    if (*v == ':' || *v == '<') return false;
+    bool marked = false;
+    marker_form(*v, marked);
+    if (marked) return false;
     const char *lf = std::strchr(v, '\n');
     const char *end = lf ? lf : v + std::strlen(v);
-    if (lf && lf[1] == ' ') return false;  // folded
-    while (v < end && *v == ' ') ++v;      // the fill after the colon
+    if (lf && continues(true, lf[1])) return false;  // folded
+    while (v < end && is_fill(*v)) ++v;
     name = {cursor, static_cast<size_t>(colon - cursor)};
     value = {v, static_cast<size_t>(end - v)};
     cursor = lf ? lf + 1 : end;
@@ -476,4 +479,4 @@ extern "C" char *ekva2ldif_wrap(ekva_pair **record, int width) noexcept {
     return guarded<char *>(nullptr, [&] { return ldif::to_ldif(record, width); });
 }
 
-extern "C" char *ekva2ldif(ekva_pair **record) noexcept { return ekva2ldif_wrap(record, 77); }
+extern "C" char *ekva2ldif(ekva_pair **record) noexcept { return ekva2ldif_wrap(record, LDIF_DEFAULT_WIDTH); }

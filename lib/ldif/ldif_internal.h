@@ -1,13 +1,74 @@
-// The LDIF line reader behind ldif_parse_line, the conversion to records and
-// the entry queries. It hands out views, so a walk over a large text copies
-// only lines that need assembling (folds, carriage returns) and decoded or
+// How LDIF is read: the reading rules, which every reader of the library
+// (the readers over a NUL-terminated text here, the streaming reader of
+// ldif_reader.cpp) and so the tool's -d apply, and the line reader behind
+// ldif_parse_line, the conversion to records and the entry queries. The
+// line reader hands out views, so a walk over a large text copies only
+// lines that need assembling (folds, carriage returns) and decoded or
 // referenced values.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "ldif/ldif_write_internal.h"
+
 namespace kestrin::ldif {
+
+// ---- the reading rules ------------------------------------------------------
+//
+// A physical line ends at its LF. A logical line is a physical line and the
+// ones that continue it: a physical line that begins with a space continues
+// the logical line before it when that line has text (a byte other than
+// CR), and that LF and that one space are taken out (a fold); a blank line
+// (no text: empty, or CRs only) is never continued.
+// Inside a logical line every CR is dropped, wherever it stands: a CR is no
+// character of LDIF text, so only malformed text holds one. What remains:
+//   empty                  a blank line (it ends an entry)
+//   '#' first              a comment
+//   name ':' rest          an attribute line; the name (the attribute
+//                          description) is all before the first ':'
+//   no ':'                 the whole line is the name, the value empty
+// After the ':', a second ':' marks base64, '<' a URL (a file reference),
+// anything else a plain value; the fill after the marker (every space,
+// nothing else) is skipped, and all that follows is the value. A base64
+// value is read as base64_decode reads it (white space skipped, a NUL
+// malformed); a non-empty base64 text that decodes to no bytes is
+// malformed. A plain line whose name has the binary option (an option equal
+// to "binary", ASCII case ignored: the writer's test) is a file reference.
+// The "dn" line (its name "dn" in any letter case) starts an entry.
+
+// Whether a physical line that begins with `first` continues a logical line
+// that has text so far.
+inline bool continues(bool has_text, char first) { return has_text && first == ' '; }
+
+// The byte every reader drops from a logical line.
+inline bool dropped(char c) { return c == '\r'; }
+
+inline bool is_comment_start(char c) { return c == '#'; }
+inline bool is_fill(char c) { return c == ' '; }
+
+enum class Form { kPlain, kBase64, kUrl };
+
+// The form that the byte after the name's ':' marks; `marked` tells whether
+// that byte is the marker (and so not yet part of the fill or value).
+inline Form marker_form(char after_colon, bool &marked) {
+    marked = after_colon == ':' || after_colon == '<';
+    return after_colon == ':' ? Form::kBase64 : after_colon == '<' ? Form::kUrl : Form::kPlain;
+}
+
+// The form of a line: a plain line under a name with the binary option is a
+// file reference.
+inline Form line_form(Form marked, std::string_view name) {
+    if (marked != Form::kPlain) return marked;
+    bool options = false;  // a loop: names are short, and most have none
+    for (const char c : name) options |= c == ';';
+    return options && has_option(name, "binary") ? Form::kUrl : marked;
+}
+
+// Whether a name (CRs already dropped) is that of the dn line.
+inline bool is_dn_name(std::string_view name) {
+    return name.size() == 2 && (name[0] | 0x20) == 'd' && (name[1] | 0x20) == 'n';
+}
 
 // Where one logical line lies: from begin to end (the LF or NUL that ends
 // it), with folds ("\n ") inside when `has_folds`; next is the cursor after
@@ -24,11 +85,11 @@ Extent logical_line(const char *cursor);
 // after it); dst has room for e.end - e.begin bytes. Returns the length.
 size_t copy_unfolded(const Extent &e, char *dst);
 
-// Whether [begin, end) holds nothing but CRs. Every reader leaves CRs out,
-// so such a line is a blank line: it ends an entry and is never continued.
+// Whether [begin, end) holds nothing but CRs: no text (see above), so such
+// a line is a blank line: it ends an entry and is never continued.
 inline bool only_crs(const char *begin, const char *end) {
     for (; begin < end; ++begin)
-        if (*begin != '\r') return false;
+        if (!dropped(*begin)) return false;
     return true;
 }
 inline bool is_blank(const Extent &e) { return !e.has_folds && only_crs(e.begin, e.end); }
@@ -37,7 +98,7 @@ inline bool is_blank(const Extent &e) { return !e.has_folds && only_crs(e.begin,
 // of spaces, none included) is skipped, and nothing else is; a tab is a
 // value character.
 inline size_t skip_fill(std::string_view line, size_t pos) {
-    while (pos < line.size() && line[pos] == ' ') ++pos;
+    while (pos < line.size() && is_fill(line[pos])) ++pos;
     return pos;
 }
 
@@ -81,7 +142,8 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out);
 
 // Entry structure, as ldif_next_entry sees lines: the logical line with its
 // folds joined and one CR before its end removed (a view into the text, or
-// into scratch when it was folded); and whether it starts an entry.
+// into scratch when it was folded); and whether it starts an entry (its
+// name, CRs dropped, is_dn_name).
 std::string_view entry_line(const Extent &extent, std::string &scratch);
 bool is_dn_line(std::string_view line);
 

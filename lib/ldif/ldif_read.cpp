@@ -15,6 +15,7 @@
 
 #include "util/guard_internal.h"
 #include "codec/base64.h"
+#include "codec/base64_internal.h"
 #include "ldif/ldif.h"
 #include "ldif/ldif_internal.h"
 #include "util/alloc_internal.h"
@@ -59,51 +60,22 @@ bool decode_base64(std::string_view text, std::string &out) {
     return true;
 }
 
-// The six-bit values of the base64 alphabet; -1 for any other byte.
-constexpr auto kSextet = [] {
-    std::array<signed char, 256> t{};
-    t.fill(-1);
-    constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (size_t i = 0; i < alphabet.size(); ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
-    return t;
-}();
-
-// Whether c is one of the 64 characters of the alphabet; branch-free, so
-// that a loop over a block of bytes vectorises.
-constexpr unsigned char not_in_alphabet(unsigned char c) {
-    const bool letter = static_cast<unsigned char>((c | 0x20) - 'a') < 26;
-    const bool digit = static_cast<unsigned char>(c - '0') < 10;
-    return static_cast<unsigned char>(!(letter | digit | (c == '+') | (c == '/')));
-}
-
-// Whether all n bytes are alphabet characters: whole blocks of 32 (a loop of
-// fixed length, which the compiler turns into vector code), then the rest.
-// A photo's base64 text is megabytes long.
-bool all_in_alphabet(const unsigned char *p, size_t n) {
-    constexpr size_t kBlock = 32;
-    size_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        unsigned char bad = 0;
-        for (size_t j = 0; j < kBlock; ++j) bad |= not_in_alphabet(p[i + j]);
-        if (bad) return false;
-    }
-    unsigned char bad = 0;
-    for (; i < n; ++i) bad |= not_in_alphabet(p[i]);
-    return bad == 0;
-}
+using base64::kDecode;
 
 // Whether text is the base64 encoding of some bytes exactly as the encoder
 // writes it: whole groups, no whitespace, the padding the length calls for
 // and zero bits under it. Such a text decodes, and encoding what it decodes
-// to gives it back unchanged.
+// to gives it back unchanged. The codec validates it (its kernels take a
+// photo's megabytes of text in long runs); white space would be skipped
+// there, and so shows as fewer bytes than the length calls for.
 bool is_canonical_base64(std::string_view text) {
     if (text.empty() || text.size() % 4 != 0) return false;
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     const size_t n = text.size();
     const size_t pads = p[n - 1] != '=' ? 0 : p[n - 2] != '=' ? 1 : 2;
-    if (!all_in_alphabet(p, n - pads)) return false;
-    if (pads == 1) return (kSextet[p[n - 2]] & 0x3) == 0;
-    if (pads == 2) return (kSextet[p[n - 3]] & 0xF) == 0;
+    if (base64_decode_n(text.data(), n, nullptr, 0) != static_cast<long>(n / 4 * 3 - pads)) return false;
+    if (pads == 1) return (kDecode[p[n - 2]] & 0x3) == 0;
+    if (pads == 2) return (kDecode[p[n - 3]] & 0xF) == 0;
     return true;
 }
 
@@ -135,7 +107,7 @@ Extent logical_line(const char *cursor) {
         // A fold: the line goes on after the blank. Folding never comes
         // before a line's first character, so a blank line (empty, or of
         // CRs only) is never continued.
-        if (lf[1] == ' ' && !is_blank(e)) {
+        if (continues(!is_blank(e), lf[1])) {
             e.has_folds = true;
             p = lf + 2;
             continue;
@@ -166,7 +138,7 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         if (ws.may_hold_cr) line = line::without_any_cr(line, ws.line);
         out = Line{};
         if (line.empty()) return Parsed::kLine;
-        if (line.front() == '#') {
+        if (is_comment_start(line.front())) {
             out.name = out.value = "#";
             return Parsed::kLine;
         }
@@ -177,22 +149,14 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
         }
         out.name = line.substr(0, colon);
         size_t pos = colon + 1;
-        enum { kPlain, kBase64, kFile } form = kPlain;
-        if (pos < line.size() && line[pos] == ':') {
-            form = kBase64;
-            ++pos;
-        } else if (pos < line.size() && line[pos] == '<') {
-            form = kFile;
-            ++pos;
-        } else if (out.name.find(";binary") != std::string_view::npos) {
-            form = kFile;
-        }
-        pos = skip_fill(line, pos);
+        bool marked = false;
+        const Form form = line_form(pos < line.size() ? marker_form(line[pos], marked) : Form::kPlain, out.name);
+        pos = skip_fill(line, pos + (marked ? 1 : 0));
         const std::string_view text = line.substr(pos);
-        out.binary = form != kPlain;
-        if (form == kPlain) {
+        out.binary = form != Form::kPlain;
+        if (form == Form::kPlain) {
             out.value = text;
-        } else if (form == kBase64) {
+        } else if (form == Form::kBase64) {
             // Nothing after the marker is the empty value, as it is written.
             if (text.empty()) {
                 out.value = std::string_view();
@@ -212,9 +176,13 @@ Parsed parse_joined(std::string_view line, Workspace &ws, Line &out) {
 }
 
 bool is_dn_line(std::string_view line) {
-    // "dn:" in any letter case, with or without a value: an empty dn names
-    // the root DSE.
-    return line.size() >= 3 && (line[0] | 0x20) == 'd' && (line[1] | 0x20) == 'n' && line[2] == ':';
+    // "dn:" in any letter case, with or without a value (an empty dn names
+    // the root DSE), the CRs in it dropped.
+    char name[3];
+    size_t n = 0;
+    for (size_t i = 0; i < line.size() && n < 3; ++i)
+        if (!dropped(line[i])) name[n++] = line[i];
+    return n == 3 && name[2] == ':' && is_dn_name({name, 2});
 }
 
 std::string_view entry_line(const Extent &e, std::string &scratch) {

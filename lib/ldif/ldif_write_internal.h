@@ -12,7 +12,7 @@
 
 namespace kestrin::ldif {
 
-inline constexpr size_t kDefaultWidth = 77;  // the longest physical line, its line feed not counted
+inline constexpr size_t kDefaultWidth = LDIF_DEFAULT_WIDTH;
 
 // Whether a mode keeps a plain value's UTF-8 sequences whole across folds.
 inline bool keeps_utf8(int mode) { return mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8; }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -471,6 +474,115 @@ TEST(Base64, RoundTripsLargeBuffers) {
         ASSERT_EQ(decode_into(text, bytes.size() + 1, &back), static_cast<int>(bytes.size()));
         EXPECT_EQ(back, bytes);
     });
+}
+
+
+// ---- base64 in pieces ---------------------------------------------------------
+
+// Decodes text cut into pieces of `piece` characters, each in a heap block
+// of its own size (AddressSanitizer sees a read past it); nullopt when the
+// stream refuses the text.
+std::optional<std::string> decode_in_pieces(const std::string &text, size_t piece, int flags) {
+    base64_stream s;
+    base64_stream_init(&s, flags);
+    std::string bytes;
+    for (size_t at = 0; at < text.size(); at += piece) {
+        const size_t n = std::min(piece, text.size() - at);
+        const std::unique_ptr<char[]> in(new char[n]);
+        std::memcpy(in.get(), text.data() + at, n);
+        const size_t room = n / 4 * 3 + 3;
+        const std::unique_ptr<unsigned char[]> out(new unsigned char[room]);
+        const long got = base64_stream_decode(&s, in.get(), n, out.get(), room);
+        if (got < 0) return std::nullopt;
+        bytes.append(reinterpret_cast<char *>(out.get()), static_cast<size_t>(got));
+    }
+    if (base64_stream_decode_end(&s) != 0) return std::nullopt;
+    return bytes;
+}
+
+struct StreamCase {
+    std::string text;
+    std::optional<std::string> lenient, strict;  // nullopt: refused
+};
+class Base64Stream : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(Base64Stream, DecodesTheWholeTextWhereverThePiecesEnd) {
+    const auto &c = GetParam();
+    with_each_kernel([&] {
+        for (size_t piece = 1; piece <= c.text.size() + 1; ++piece) {
+            EXPECT_EQ(decode_in_pieces(c.text, piece, 0), c.lenient) << c.text << " in pieces of " << piece;
+            EXPECT_EQ(decode_in_pieces(c.text, piece, BASE64_STRICT), c.strict) << c.text << " in pieces of " << piece;
+        }
+    });
+}
+
+// 104 characters over several kernel blocks, and the same with a fold inside.
+const std::string kLong = std::string(72, 'A') + std::string(28, 'B') + "Bg==";
+const std::string kLongFolded = std::string(70, 'A') + "\n " + kLong.substr(70);
+std::string long_bytes() {
+    std::string b(54, '\0');
+    for (int i = 0; i < 7; ++i) b += "\x04\x10\x41";
+    return b + "\x06";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Base64Stream,
+    testing::Values(StreamCase{"", "", ""}, StreamCase{"  \n", "", std::nullopt},
+                    StreamCase{"Zm9vYmFy", "foobar", "foobar"}, StreamCase{"Zm9v YmFy", "foobar", std::nullopt},
+                    StreamCase{"QQ==", "A", "A"}, StreamCase{"QUI=", "AB", "AB"},
+                    StreamCase{"Q Q\r\n= =\t", "A", std::nullopt}, StreamCase{"QR==", std::nullopt, std::nullopt},
+                    StreamCase{"QUJ=", std::nullopt, std::nullopt}, StreamCase{"QQ=", std::nullopt, std::nullopt},
+                    StreamCase{"QQ", std::nullopt, std::nullopt}, StreamCase{"QQ==QQ==", std::nullopt, std::nullopt},
+                    StreamCase{"Q===", std::nullopt, std::nullopt}, StreamCase{"QUJD=", std::nullopt, std::nullopt},
+                    StreamCase{std::string("Zm9v\0YmFy", 9), std::nullopt, std::nullopt},
+                    StreamCase{"Zm9v-_==", std::nullopt, std::nullopt}, StreamCase{"QQ== x", std::nullopt, std::nullopt},
+                    StreamCase{kLong, long_bytes(), long_bytes()},
+                    StreamCase{kLongFolded, long_bytes(), std::nullopt}));
+
+TEST(Base64Stream, RefusesTooSmallAnOutputAndStaysFailed) {
+    base64_stream s;
+    base64_stream_init(&s, 0);
+    unsigned char out[8];
+    EXPECT_EQ(base64_stream_decode(&s, "QUJDREVG", 8, out, 8), -1);  // needs 8 / 4 * 3 + 3
+    EXPECT_EQ(base64_stream_decode(&s, "QUJD", 4, out, sizeof out), -1);
+    EXPECT_EQ(base64_stream_decode_end(&s), -1);
+    base64_stream_init(&s, 0);
+    EXPECT_EQ(base64_stream_decode(&s, "QUJDREVG", 8, nullptr, 0), 6);  // validation only
+}
+
+TEST(Base64Stream, EncodesTheWholeBufferWhereverThePiecesEnd) {
+    std::string bytes(100, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 37);
+    with_each_kernel([&] {
+        for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{31}, size_t{100}}) {
+            for (size_t piece = 1; piece <= n + 1; ++piece) {
+                base64_stream s;
+                base64_stream_init(&s, 0);
+                std::string text;
+                for (size_t at = 0; at < n; at += piece) {
+                    const size_t k = std::min(piece, n - at);
+                    std::vector<char> out((k + 2) / 3 * 4);
+                    const long got = base64_stream_encode(
+                        &s, reinterpret_cast<const unsigned char *>(bytes.data()) + at, k, out.data(), out.size());
+                    ASSERT_GE(got, 0);
+                    text.append(out.data(), static_cast<size_t>(got));
+                }
+                char tail[4];
+                const long got = base64_stream_encode_end(&s, tail, sizeof tail);
+                ASSERT_GE(got, 0);
+                text.append(tail, static_cast<size_t>(got));
+                EXPECT_EQ(text, encode(bytes.substr(0, n))) << n << " bytes in pieces of " << piece;
+            }
+        }
+    });
+    base64_stream s;
+    base64_stream_init(&s, 0);
+    char out[4];
+    EXPECT_EQ(base64_stream_encode(&s, reinterpret_cast<const unsigned char *>("abcd"), 4, out, 3), -1);
+    EXPECT_EQ(base64_stream_encode(&s, reinterpret_cast<const unsigned char *>("ab"), 2, out, sizeof out), 0);
+    EXPECT_EQ(base64_stream_encode_end(&s, out, 3), -1);
+    EXPECT_EQ(base64_stream_encode_end(&s, out, 4), 4);
+    EXPECT_EQ(std::string(out, 4), "YWI=");
 }
 
 }  // namespace

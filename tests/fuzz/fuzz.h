@@ -266,6 +266,15 @@ struct RefParsed {
     bool file = false;  // a file reference (its bytes are "" with references off)
 };
 
+// Whether an attribute description has an option equal to "binary" (ASCII
+// case ignored).
+inline bool ref_has_binary_option(const std::string &name) {
+    const std::vector<std::string> parts = ref_split(name, ';');
+    for (size_t i = 1; i < parts.size(); ++i)
+        if (strcasecmp(parts[i].c_str(), "binary") == 0 && parts[i].size() == 6) return true;
+    return false;
+}
+
 // A joined logical line split as ldif_parse_line documents it.
 inline RefParsed ref_parse_joined(std::string line) {
     RefParsed r;
@@ -290,7 +299,7 @@ inline RefParsed ref_parse_joined(std::string line) {
     } else if (pos < line.size() && line[pos] == '<') {
         form = kFile;
         ++pos;
-    } else if (r.name.find(";binary") != std::string::npos) {
+    } else if (ref_has_binary_option(r.name)) {
         form = kFile;
     }
     while (pos < line.size() && line[pos] == ' ') ++pos;  // the fill: spaces only
@@ -328,7 +337,9 @@ inline bool blank_base64(const std::string &joined) {
 
 // The lines of an entry as ldif_next_entry delivers it, and entry cutting.
 inline bool ref_is_dn(std::string_view line) {
-    return line.size() >= 3 && strncasecmp(line.data(), "dn:", 3) == 0;
+    std::string bare(line);
+    std::erase(bare, '\r');
+    return bare.size() >= 3 && strncasecmp(bare.data(), "dn:", 3) == 0;
 }
 
 inline std::string ref_entry_line(std::string joined) {
@@ -752,79 +763,6 @@ inline std::optional<std::vector<std::string>> ref_words(std::string_view line) 
     }
     out.push_back(word);
     return out;
-}
-
-// ---- reference reading of one value out of LDIF (the tool's -d) -------------------------
-// The rules tool/decode.h states, over the whole text at once.
-
-inline char ref_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-inline bool ref_iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (ref_lower(a[i]) != ref_lower(b[i])) return false;
-    return true;
-}
-
-// The logical lines of a text: physical lines end at each LF and lose a CR
-// right before it; a line that begins with a space continues a logical line
-// that is not empty.
-inline std::vector<std::string> ref_decode_lines(std::string_view text) {
-    std::vector<std::string> logical;
-    for (size_t pos = 0; pos < text.size();) {
-        const size_t lf = text.find('\n', pos);
-        std::string line(text.substr(pos, lf == std::string_view::npos ? std::string_view::npos : lf - pos));
-        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.pop_back();
-        if (!logical.empty() && !logical.back().empty() && !line.empty() && line[0] == ' ')
-            logical.back() += line.substr(1);
-        else
-            logical.push_back(line);
-        if (lf == std::string_view::npos) break;
-        pos = lf + 1;
-    }
-    return logical;
-}
-
-// The description of a logical line: what comes before its first ':';
-// nullopt for a comment, an empty line or a line without ':'.
-inline std::optional<std::string> ref_description(const std::string &line) {
-    if (line.empty() || line[0] == '#') return std::nullopt;
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos) return std::nullopt;
-    return line.substr(0, colon);
-}
-
-struct RefValue {
-    enum Kind { kValue, kNoValue, kMalformed, kFileReference } kind = kNoValue;
-    std::string bytes;  // the value, or the URL of a file reference
-};
-
-// The value of the first line described as attr (ASCII case ignored).
-inline RefValue ref_ldif_value(std::string_view text, std::string_view attr) {
-    RefValue r;
-    for (const std::string &line : ref_decode_lines(text)) {
-        const auto name = ref_description(line);
-        if (!name || !ref_iequal(*name, attr)) continue;
-        size_t pos = name->size() + 1;
-        enum { kPlain, kBase64, kFile } form = kPlain;
-        if (pos < line.size() && (line[pos] == ':' || line[pos] == '<')) form = line[pos++] == ':' ? kBase64 : kFile;
-        while (pos < line.size() && line[pos] == ' ') ++pos;
-        r.bytes = line.substr(pos);
-        r.kind = form == kFile ? RefValue::kFileReference : RefValue::kValue;
-        if (form == kBase64) {
-            bool space = false;
-            for (char c : r.bytes) space = space || b64_space(c);
-            const RefDecoded d = ref_b64_decode(r.bytes);
-            if (space || !d.ok || !d.zero_bits) {
-                r.kind = RefValue::kMalformed;
-                r.bytes.clear();
-            } else {
-                r.bytes = d.bytes;
-            }
-        }
-        return r;
-    }
-    return r;
 }
 
 }  // namespace fuzz
