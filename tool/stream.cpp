@@ -38,8 +38,10 @@ using Pass = Input::Pass;
 // the descriptor whenever it is full.
 class Sink {
 public:
-    Sink(int fd, size_t capacity, size_t width)
-        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), folder_(width) {}
+    // head: characters of the line's name and marker, which the first fold
+    // never comes before.
+    Sink(int fd, size_t capacity, size_t width, size_t head)
+        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), folder_(width, head) {}
 
     // The next characters of the unfolded line; with keep_utf8 no fold
     // falls inside a well-formed UTF-8 sequence.
@@ -216,10 +218,10 @@ struct Stream::Impl {
     // is the line laid out, without being written, to count them.
     size_t line_length() {
         const size_t text = base64 ? base64_encoded_size(value_len) : value_len;
-        if (base64 || !utf8) return ldif::folded_length(head.size() + text, width);
-        const size_t bound = ldif::Folder(width).most_room(head.size() + text) + 1;
+        if (base64 || !utf8) return ldif::folded_length(head.size() + text, head.size(), width);
+        const size_t bound = ldif::Folder(width, head.size()).most_room(head.size() + text) + 1;
         if (bound <= INT_MAX) return bound;
-        Sink counter(-1, kOutput, width);
+        Sink counter(-1, kOutput, width, head.size());
         counter.text(head.name);
         counter.text(head.marker);
         put_value(counter);  // an input changed by now fails the second pass
@@ -236,7 +238,7 @@ struct Stream::Impl {
             if (written == Written::kInputFailed) input_failed();
             return written;
         }
-        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4096), width);
+        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4096), width, head.size());
         sink.text(head.name);
         sink.text(head.marker);
         const bool same = decode && base64 ? put_base64_text(sink) : put_value(sink);

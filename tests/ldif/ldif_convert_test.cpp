@@ -518,6 +518,7 @@ TEST(RoundTrip, RecordToLdifToRecord) {
                 std::string value(rng() % 200, 'x');
                 for (auto &c : value) c = "abc XYZ:<=,;0123"[rng() % 16];
                 if (!value.empty() && (value[0] == ' ' || value[0] == ':' || value[0] == '<')) value[0] = 'v';
+                if (!value.empty() && value.back() == ' ') value.back() = 'v';
                 ekva_add(&rec.r, i % 2 ? "description" : "cn", value.c_str(), EKVA_MULTI);
             }
         }

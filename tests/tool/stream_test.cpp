@@ -367,13 +367,17 @@ void expect_utf8_folds(const std::string &out, const std::string &unfolded, size
     const auto sequence_length = [](unsigned char lead) -> size_t {
         return lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
     };
+    // The first line holds the head ("photo: ") and the value's first
+    // character at least.
+    const size_t head = unfolded.find(' ') + 1;
+    const size_t first_line = std::max(width, head + sequence_length(static_cast<unsigned char>(unfolded[head])));
     std::string joined;
     size_t bad = 0;  // lines that break a rule (reported once: the text is large)
     std::string first_bad;
     for (size_t start = 0, nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
         const std::string_view line(out.data() + start, nl - start);
         const bool first = start == 0;
-        bool ok = line.size() <= width && (first || (line.size() > 1 && line[0] == ' ' &&
+        bool ok = line.size() <= (first ? first_line : width) && (first || (line.size() > 1 && line[0] == ' ' &&
                                                      sequence_length(static_cast<unsigned char>(line[1])) != 0));
         const size_t next = nl + 2 < out.size() ? sequence_length(static_cast<unsigned char>(out[nl + 2])) : 0;
         if (nl + 1 < out.size() && line.size() + next <= width) ok = false;  // folded early
