@@ -132,6 +132,11 @@ private:
     size_t carry_n_ = 0;
 };
 
+int value_too_large() {
+    std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
+    return 1;
+}
+
 }  // namespace
 
 struct Stream::Impl {
@@ -211,6 +216,15 @@ struct Stream::Impl {
         if (!input.shares_file(fd) || input.spool_copy() == 0) return true;
         input_failed();
         return false;
+    }
+
+    // Characters of the line for an undecoded value of the input's size,
+    // before its bytes are known: those of the base64 line when base64 is
+    // asked for, else of the plain line, the shortest it can be.
+    size_t shortest_line() const {
+        const size_t head_size = attr.size() + (base64 ? 3 : 2);
+        const size_t text = base64 ? base64_encoded_size(input.size()) : input.size();
+        return ldif::folded_length(head_size + text, head_size, width);
     }
 
     // Characters of the line. With -u the folds of a plain value depend on
@@ -335,6 +349,9 @@ int Stream::prepare(const Request &request) {
         return 1;
     }
     if (s.input.size() == 0) return 1;
+    // A line that would pass the limit whatever the value holds is refused
+    // before the value is read.
+    if (!s.decode && s.shortest_line() > INT_MAX) return value_too_large();
 
     bool unsafe = false;
     if (s.decode || !s.base64 || !s.input.fully_read()) {
@@ -352,11 +369,7 @@ int Stream::prepare(const Request &request) {
     // and all ("userCertificate;binary:: ...").
     s.head = {s.attr, {}, s.base64 ? ":: " : ": "};
     s.total = s.line_length();
-    if (s.total > INT_MAX) {
-        std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
-        std::fputs("Failed to write ldif buffer\n", stderr);
-        return 1;
-    }
+    if (s.total > INT_MAX) return value_too_large();
     return 0;
 }
 

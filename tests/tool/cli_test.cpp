@@ -251,12 +251,6 @@ TEST_F(Cli, SpoolFileIsUnlinkedWhileReadingAndAfterSigterm) {
     EXPECT_TRUE(WIFSIGNALED(status));
 }
 
-TEST_F(Cli, RefusedNameFailsTheWrite) {
-    expect_run(run({"-a", "c:n", "-s", "v"}), "", "Failed to write ldif buffer\n", 1);
-    expect_run(run({"-a", " cn", "-s", "v"}), "", "Failed to write ldif buffer\n", 1);
-    expect_run(run({"-a", "#cn", "-s", "v"}), "", "Failed to write ldif buffer\n", 1);  // a comment line
-}
-
 // ---- command-line errors -----------------------------------------------------
 
 struct ErrorCase {
@@ -369,7 +363,19 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{{"-u", "-G", "-w", "1"}, "Invalid wrap width <1>\n"},
         ErrorCase{{"-w", "x", "-u", "-G"}, "Invalid wrap width <x>\n"},
         ErrorCase{{"-u", "-G", "stray"}, "Unexpected argument <stray>\n"},
-        ErrorCase{{"-G", "-u", "-a"}, "Option <-a> needs a value\n"}));
+        ErrorCase{{"-G", "-u", "-a"}, "Option <-a> needs a value\n"},
+        // Attribute descriptions the writer refuses: a colon, a line break,
+        // a leading space, or a leading '#' (it would read as a comment).
+        ErrorCase{{"-a", "c:n"}, "Invalid attribute description <c:n>\n"},
+        ErrorCase{{"-a", " cn"}, "Invalid attribute description < cn>\n"},
+        ErrorCase{{"-a", "#cn"}, "Invalid attribute description <#cn>\n"},
+        ErrorCase{{"-a", "c\nn", "-B"}, "Invalid attribute description <c\nn>\n"},
+        ErrorCase{{"-a", "cn\r", "-b"}, "Invalid attribute description <cn\r>\n"}));
+
+TEST_F(Cli, AnyNameMayBeLookedForWithDecode) {
+    // -d writes no name: one the writer refuses is simply not found.
+    expect_run(run_in({"-d", "-a", "#cn"}, "dn: x\n#cn: v\n"), "", "No value of <#cn> in the input\n", 1);
+}
 
 TEST_F(Cli, NoAttributeAfterAnErrorFreeCommandLine) {
     // Without a command-line error the old checks and statuses stand.
