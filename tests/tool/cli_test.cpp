@@ -219,36 +219,51 @@ TEST_F(Cli, LargeBinaryValueRoundTrips) {
 }
 
 TEST_F(Cli, SpoolFileIsUnlinkedWhileReadingAndAfterSigterm) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(fds[0], STDIN_FILENO);
+    // The spool is made in $TMPDIR, or in /tmp when that is unset or empty.
+    for (const auto &[tmpdir, where] : std::vector<std::pair<const char *, std::string>>{
+             {nullptr, "/tmp"}, {"", "/tmp"}, {dir.c_str(), dir}}) {
+        SCOPED_TRACE(where);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (tmpdir)
+                setenv("TMPDIR", tmpdir, 1);
+            else
+                unsetenv("TMPDIR");
+            dup2(fds[0], STDIN_FILENO);
+            close(fds[0]);
+            close(fds[1]);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, STDOUT_FILENO);
+            execl(kBin.c_str(), kBin.c_str(), "-a", "cn", static_cast<char *>(nullptr));
+            _exit(127);
+        }
         close(fds[0]);
+        // More than the 1 MiB a stream may keep in memory, but not its end.
+        const std::string partial((1 << 20) + 1, 'p');
+        for (size_t done = 0; done < partial.size();) {
+            const ssize_t n = write(fds[1], partial.data() + done, partial.size() - done);
+            ASSERT_GT(n, 0);
+            done += static_cast<size_t>(n);
+        }
+        // The tool, blocked on the rest of the stream, holds its temporary file
+        // open with the name already removed.
+        const std::string spool = testutil::removed_spool(pid, where);
+        EXPECT_NE(spool.find(" (deleted)"), std::string::npos) << spool;
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
         close(fds[1]);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, STDOUT_FILENO);
-        execl(kBin.c_str(), kBin.c_str(), "-a", "cn", static_cast<char *>(nullptr));
-        _exit(127);
+        EXPECT_TRUE(WIFSIGNALED(status));
     }
-    close(fds[0]);
-    // More than the 1 MiB a stream may keep in memory, but not its end.
-    const std::string partial((1 << 20) + 1, 'p');
-    for (size_t done = 0; done < partial.size();) {
-        const ssize_t n = write(fds[1], partial.data() + done, partial.size() - done);
-        ASSERT_GT(n, 0);
-        done += static_cast<size_t>(n);
-    }
-    // The tool, blocked on the rest of the stream, holds its temporary file
-    // open with the name already removed.
-    const std::string spool = testutil::removed_spool(pid);
-    EXPECT_NE(spool.find(" (deleted)"), std::string::npos) << spool;
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(fds[1]);
-    EXPECT_TRUE(WIFSIGNALED(status));
+}
+
+TEST_F(Cli, SpoolInADirectoryThatCannotBeWrittenFails) {
+    const Outcome r = sh("-a cn < <(head -c 1100000 /dev/zero)", nullptr, "",
+                         "export TMPDIR=" + quote(dir + "/missing") + "; ");
+    expect_run(r, "", "Could not read standard input: No such file or directory\n", 1);
 }
 
 // ---- command-line errors -----------------------------------------------------
