@@ -68,6 +68,15 @@ bool write_sparse_file(const std::string &path, long long size) {
     return ::close(fd) == 0 && made;
 }
 
+long bytes_read_by_process() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
 Stream::Stream(const std::string &text) : file(std::tmpfile()) {
     if (!file) throw std::runtime_error("tmpfile failed");
     std::fwrite(text.data(), 1, text.size(), file);

@@ -73,6 +73,9 @@ void write_file(const std::string &path, const std::string &bytes);
 // Makes the file `size` bytes of zeros with no disk behind them (sparse);
 // false when it cannot.
 bool write_sparse_file(const std::string &path, long long size);
+// The bytes this process has read (rchar of /proc/self/io), those of the
+// children it has waited for included; -1 when that cannot be read.
+long bytes_read_by_process();
 
 // A test that runs in a directory of its own: `dir`.
 class TempDirTest : public testing::Test {

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@ namespace {
 
 using V = std::vector<std::string>;
 
+using testutil::bytes_read_by_process;
 using testutil::Record;
 constexpr auto &pairs = testutil::entries;
 
@@ -399,15 +399,6 @@ std::string many_entries(int first, int n) {
         text += i % 3 == 0 ? "\n  junk\n" : i % 3 == 1 ? "\r\n" : "\n";
     }
     return text;
-}
-
-long bytes_read_by_process() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:") return value;
-    return -1;
 }
 
 // The file loaders give what ldif2ekva_set gives over the file's text, also

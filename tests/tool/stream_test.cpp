@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -650,16 +649,6 @@ TEST_F(Stream, StandardInputOffsetEndsAfterTheValue) {
     EXPECT_EQ(slurp(dir + "/out"), "cn: value\n");
 }
 
-// Bytes read by this process and the children it waited for.
-long bytes_read() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:") return value;
-    return -1;
-}
-
 TEST_F(Stream, LineOfTwoGibibytesIsRefusedBeforeReading) {
     // Sparse files (no disk, no memory) that fit the input limit, of which
     // the line would not fit whatever they hold: 1.5 GiB in base64, 2 GiB - 1
@@ -671,9 +660,9 @@ TEST_F(Stream, LineOfTwoGibibytesIsRefusedBeforeReading) {
         ASSERT_TRUE(testutil::write_sparse_file(path, size));
         const std::string cmd = quote(kBin) + " -a photo " + options + " -i " + quote(path) + " >" +
                                 quote(dir + "/out") + " 2>" + quote(dir + "/err");
-        const long before = bytes_read();
+        const long before = testutil::bytes_read_by_process();
         const int raw = std::system(cmd.c_str());
-        EXPECT_LT(bytes_read() - before, 1L << 20);
+        EXPECT_LT(testutil::bytes_read_by_process() - before, 1L << 20);
         EXPECT_EQ(WEXITSTATUS(raw), 1);
         EXPECT_EQ(slurp(dir + "/out"), "");
         EXPECT_EQ(slurp(dir + "/err"), "Value too large: the LDIF text would be 2 GiB or more\n");
