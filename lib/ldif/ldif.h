@@ -64,10 +64,10 @@ typedef enum ldif_encoding {
  *   value/value_len/mode: modes AUTO, AUTO8, GUESS, UTF8 (and unknown modes)
  *   take the value as text up to its first NUL and write it plain unless it
  *   begins with a space, ':', '<', a tab, a vertical tab or a form feed, or
- *   ends with a space (RFC 2849: editors and pipelines trim it), or holds a
- *   line feed or carriage return, or a byte 0x80-0xFF (in AUTO8 any such
- *   byte is allowed; in UTF8 those that form well-formed UTF-8 are); an
- *   unsafe value is written in base64.
+ *   ends with a space (editors and pipelines trim it; RFC 2849 asks for
+ *   base64 there), or holds a line feed or carriage return, or a byte
+ *   0x80-0xFF (in AUTO8 any such byte is allowed; in UTF8 those that form
+ *   well-formed UTF-8 are); an unsafe value is written in base64.
  *   When value_len > 0 and a NUL lies in the first value_len bytes, all
  *   value_len bytes are written in base64. BASE64 encodes exactly value_len
  *   bytes. URL writes the text up to the first NUL, never encoded; a URL
