@@ -70,6 +70,15 @@ bool write_sparse_file(const std::string &path, long long size) {
     return ::close(fd) == 0 && made;
 }
 
+long bytes_read_by_process() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:") return value;
+    return -1;
+}
+
 Stream::Stream(const std::string &text) : file(std::tmpfile()) {
     if (!file) throw std::runtime_error("tmpfile failed");
     std::fwrite(text.data(), 1, text.size(), file);
@@ -78,9 +87,14 @@ Stream::Stream(const std::string &text) : file(std::tmpfile()) {
 
 Stream::~Stream() { std::fclose(file); }
 
+std::string spool_dir() {
+    const char *dir = std::getenv("TMPDIR");
+    return dir && *dir ? dir : "/tmp";
+}
+
 std::set<std::string> spool_files() {
     std::set<std::string> names;
-    if (DIR *d = opendir("/tmp")) {
+    if (DIR *d = opendir(spool_dir().c_str())) {
         while (const dirent *e = readdir(d))
             if (std::string(e->d_name).rfind("zan_input", 0) == 0) names.insert(e->d_name);
         closedir(d);
@@ -103,7 +117,7 @@ std::set<std::string> spool_files_left(const std::set<std::string> &before) {
     return names;
 }
 
-std::string held_spool(pid_t pid) {
+std::string held_spool(pid_t pid, const std::string &dir) {
     const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
     std::string found;
     if (DIR *d = opendir(fd_dir.c_str())) {
@@ -111,7 +125,7 @@ std::string held_spool(pid_t pid) {
             char target[PATH_MAX] = {};
             const std::string link = fd_dir + "/" + e->d_name;
             if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-                std::string(target).rfind("/tmp/zan_input", 0) == 0)
+                std::string(target).rfind(dir + "/zan_input", 0) == 0)
                 found = target;
         }
         closedir(d);
@@ -132,13 +146,13 @@ bool ended(pid_t pid) {
 
 }  // namespace
 
-std::string removed_spool(pid_t pid) {
+std::string removed_spool(pid_t pid, const std::string &dir) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    std::string link = held_spool(pid);
+    std::string link = held_spool(pid, dir);
     while (link.find(" (deleted)") == std::string::npos && !ended(pid) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        link = held_spool(pid);
+        link = held_spool(pid, dir);
     }
     return link;
 }
@@ -155,7 +169,7 @@ Outcome run_bash(const std::string &command, const std::string &out, const std::
 }
 
 void ToolTest::TearDown() {
-    EXPECT_EQ(spool_files_left(spool_before), std::set<std::string>{}) << "a temporary input file was left in /tmp";
+    EXPECT_EQ(spool_files_left(spool_before), std::set<std::string>{}) << "a temporary input file was left in " << spool_dir();
 }
 
 std::string base64_text(const std::string &bytes) {

@@ -73,6 +73,9 @@ void write_file(const std::string &path, const std::string &bytes);
 // Makes the file `size` bytes of zeros with no disk behind them (sparse);
 // false when it cannot.
 bool write_sparse_file(const std::string &path, long long size);
+// The bytes this process has read (rchar of /proc/self/io), those of the
+// children it has waited for included; -1 when that cannot be read.
+long bytes_read_by_process();
 
 // A test that runs in a directory of its own: `dir`.
 class TempDirTest : public testing::Test {
@@ -113,7 +116,10 @@ private:
 
 // ---- the built tool ---------------------------------------------------------
 
-// The names of the tool's spool files in /tmp (they must not outlive a run).
+// Where the tool spools a stream: $TMPDIR, or /tmp when that is unset or
+// empty.
+std::string spool_dir();
+// The names of the tool's spool files there (they must not outlive a run).
 std::set<std::string> spool_files();
 // The spool files there now that were not there `before`, once none is left
 // or after two seconds. A run of another test or program holds a named
@@ -122,13 +128,14 @@ std::set<std::string> spool_files();
 // gone since.
 std::set<std::string> spool_files_left(const std::set<std::string> &before);
 
-// The spool file process pid holds open, as its descriptor names it (ending
-// in " (deleted)" once the name is gone); "" when it holds none.
-std::string held_spool(pid_t pid);
+// The spool file in dir that process pid holds open, as its descriptor
+// names it (ending in " (deleted)" once the name is gone); "" when it holds
+// none.
+std::string held_spool(pid_t pid, const std::string &dir = spool_dir());
 // held_spool once the name shows as removed, or when the process has ended,
 // or after a minute. The name exists for a moment between its creation and
 // its removal; a slow start on a loaded machine only makes the wait longer.
-std::string removed_spool(pid_t pid);
+std::string removed_spool(pid_t pid, const std::string &dir = spool_dir());
 
 // A text as one word of a shell command.
 std::string shell_quote(const std::string &s);

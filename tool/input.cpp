@@ -7,12 +7,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <iterator>
 
 namespace kestrin::tool {
 namespace {
 
-constexpr char kTemplate[] = "/tmp/zan_inputXXXXXX";
+constexpr std::string_view kSpoolName = "/zan_inputXXXXXX";  // in $TMPDIR, or /tmp
 constexpr size_t kChunk = 65025;  // 255 * 255: what a stream that cannot be spliced is copied in
 
 enum Status {
@@ -102,14 +101,24 @@ int Input::take_stream(int fd) {
     return 0;
 }
 
-// An unnamed temporary file: the name is removed as soon as it exists, so
-// the data lives on only through the open descriptor.
+// An unnamed temporary file in $TMPDIR (/tmp when that is unset or empty):
+// the name is removed as soon as it exists, so the data lives on only
+// through the open descriptor.
 int Input::make_spool() {
-    char path[sizeof kTemplate];
-    std::copy(std::begin(kTemplate), std::end(kTemplate), path);
-    spool_ = Fd(::mkstemp(path));
+    const char *env = std::getenv("TMPDIR");
+    const std::string_view dir = env && *env ? env : "/tmp";
+    // Built without exceptions: the readers of input.h have C linkage.
+    const std::unique_ptr<char, FreeDeleter> path(static_cast<char *>(std::malloc(dir.size() + kSpoolName.size() + 1)));
+    if (!path) {
+        errno = ENOMEM;
+        return kOpenFailed;
+    }
+    std::memcpy(path.get(), dir.data(), dir.size());
+    std::memcpy(path.get() + dir.size(), kSpoolName.data(), kSpoolName.size());
+    path.get()[dir.size() + kSpoolName.size()] = '\0';
+    spool_ = Fd(::mkstemp(path.get()));
     if (spool_.get() < 0) return kOpenFailed;
-    ::unlink(path);
+    ::unlink(path.get());
     return 0;
 }
 

@@ -7,9 +7,10 @@
  *     its end) stays where it is and is read when needed;
  *   - any other input (a pipe, a FIFO, a socket, a terminal) is kept in
  *     memory while it is at most 1 MiB long; a longer one is copied to a
- *     temporary file made from "/tmp/zan_inputXXXXXX", whose name is removed
- *     as soon as it exists, so nothing is left in /tmp even when the process
- *     is killed. A short input never touches the file system.
+ *     temporary file made from "$TMPDIR/zan_inputXXXXXX" (/tmp when TMPDIR
+ *     is unset or empty), whose name is removed as soon as it exists, so
+ *     nothing is left behind even when the process is killed. A short input
+ *     never touches the file system.
  *
  * input_read_stdin / input_read_file read the whole input into one heap
  * buffer with one spare byte after the data (for a NUL the caller may
@@ -18,7 +19,8 @@
  * the count is greater than 0. On a negative status errno tells the system's
  * reason.
  *   -1  the path cannot be opened for reading, the input is a directory,
- *       or the temporary file cannot be created
+ *       or the temporary file cannot be created (errno tells why, such as
+ *       ENOENT for a TMPDIR that does not exist)
  *   -3  the buffer that keeps a stream in memory cannot be allocated
  *   -4  the temporary file cannot be written
  *   -5  the result buffer cannot be allocated

@@ -126,6 +126,10 @@ std::optional<int> check_settings(const char *program, const Settings &s) {
         opt_usage_to(stderr, program, opt_tool_table);
         return 2;
     }
+    // A name the writer refuses is refused here, before any input is read;
+    // -d writes no name, so any may be looked for.
+    if (!s.ldif_decode && kestrin::ldif::name_refused(s.attr))
+        return usage_error(program, "Invalid attribute description <%s>\n", s.attr.c_str());
     if (s.string_given && s.file_given) {
         std::fputs("Input can only be one of string/file/stdin\n", stderr);
         opt_usage_to(stderr, program, opt_tool_table);

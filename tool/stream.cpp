@@ -39,8 +39,10 @@ using Pass = Input::Pass;
 // the descriptor whenever it is full.
 class Sink {
 public:
-    Sink(int fd, size_t capacity, size_t width)
-        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), folder_(width) {}
+    // head: characters of the line's name and marker, which the first fold
+    // never comes before.
+    Sink(int fd, size_t capacity, size_t width, size_t head)
+        : fd_(fd), capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), folder_(width, head) {}
 
     // The next characters of the unfolded line; with keep_utf8 no fold
     // falls inside a well-formed UTF-8 sequence.
@@ -141,6 +143,11 @@ private:
     bool failed_ = false;
 };
 
+int value_too_large() {
+    std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
+    return 1;
+}
+
 }  // namespace
 
 struct Stream::Impl {
@@ -222,15 +229,24 @@ struct Stream::Impl {
         return false;
     }
 
+    // Characters of the line for an undecoded value of the input's size,
+    // before its bytes are known: those of the base64 line when base64 is
+    // asked for, else of the plain line, the shortest it can be.
+    size_t shortest_line() const {
+        const size_t head_size = attr.size() + (base64 ? 3 : 2);
+        const size_t text = base64 ? base64_encoded_size(input.size()) : input.size();
+        return ldif::folded_length(head_size + text, head_size, width);
+    }
+
     // Characters of the line. With -u the folds of a plain value depend on
     // its bytes: a bound comes first, and only when that is past the limit
     // is the line laid out, without being written, to count them.
     size_t line_length() {
         const size_t text = base64 ? base64_encoded_size(value_len) : value_len;
-        if (base64 || !utf8) return ldif::folded_length(head.size() + text, width);
-        const size_t bound = ldif::Folder(width).most_room(head.size() + text) + 1;
+        if (base64 || !utf8) return ldif::folded_length(head.size() + text, head.size(), width);
+        const size_t bound = ldif::Folder(width, head.size()).most_room(head.size() + text) + 1;
         if (bound <= INT_MAX) return bound;
-        Sink counter(-1, kOutput, width);
+        Sink counter(-1, kOutput, width, head.size());
         counter.text(head.name);
         counter.text(head.marker);
         put_value(counter);  // an input changed by now fails the second pass
@@ -247,7 +263,7 @@ struct Stream::Impl {
             if (written == Written::kInputFailed) input_failed();
             return written;
         }
-        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4096), width);
+        Sink sink(fd, std::max<size_t>(std::min(total, kOutput), 4096), width, head.size());
         sink.text(head.name);
         sink.text(head.marker);
         const bool same = put_value(sink);
@@ -329,6 +345,9 @@ int Stream::prepare(const Request &request) {
         return 1;
     }
     if (s.input.size() == 0) return 1;
+    // A line that would pass the limit whatever the value holds is refused
+    // before the value is read.
+    if (!s.decode && s.shortest_line() > INT_MAX) return value_too_large();
 
     bool unsafe = false;
     if (s.decode || !s.base64 || !s.input.fully_read()) {
@@ -346,11 +365,7 @@ int Stream::prepare(const Request &request) {
     // and all ("userCertificate;binary:: ...").
     s.head = {s.attr, {}, s.base64 ? ":: " : ": "};
     s.total = s.line_length();
-    if (s.total > INT_MAX) {
-        std::fputs("Value too large: the LDIF text would be 2 GiB or more\n", stderr);
-        std::fputs("Failed to write ldif buffer\n", stderr);
-        return 1;
-    }
+    if (s.total > INT_MAX) return value_too_large();
     return 0;
 }
 

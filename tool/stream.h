@@ -5,8 +5,10 @@
  * A run has two steps. prepare() reads the whole input and makes every check
  * that can fail (the input read to its end, the 2 GiB limit, base64 validity
  * with decoding, the attribute name, the size of the line) and writes the
- * message of the first that fails. Only then does write() produce the line,
- * reading the input once more. Nothing is written unless prepare() succeeded.
+ * message of the first that fails; an input whose size alone puts the line
+ * past the limit is refused before it is read. Only then does write()
+ * produce the line, reading the input once more. Nothing is written unless
+ * prepare() succeeded.
  *
  * The input is kept as input.h describes (a file in place, a short stream in
  * memory, a long one spooled) and read in pieces at each step; a file that

@@ -10,11 +10,17 @@
  * Folding, at a width W (77 unless a _wrap function is given another): a
  * line longer than W characters (its line feed not counted) is folded: the
  * first W characters of the unfolded line, a line feed, then one space and
- * the next W - 1 characters per line. W 0 never folds. In modes
- * LDIF_ENC_AUTO8 and LDIF_ENC_UTF8 a plain value is never folded between the
- * bytes of one well-formed UTF-8 sequence: the fold moves back to the start
- * of the sequence (that physical line is up to 3 characters shorter), unless
- * the sequence begins its physical line (W too small to hold it).
+ * the next W - 1 characters per line. W 0 never folds. The first physical
+ * line never ends before the whole attribute description, the separator
+ * and the value's first character: where those already reach W, it ends
+ * right after that character (readers take a fold inside the description
+ * for a broken line). In modes LDIF_ENC_AUTO8 and LDIF_ENC_UTF8 a plain
+ * value's well-formed UTF-8 sequences are never split, its first character
+ * counting as one: where the next sequence does not fit in what is left of
+ * a physical line, the fold comes before it (that line is up to 3
+ * characters shorter); where it would not fit even on a fresh continuation
+ * line (W below 5), that line holds it anyway and is longer than W by at
+ * most 3 characters.
  */
 #ifndef KESTRIN_LDIF_LDIF_H
 #define KESTRIN_LDIF_LDIF_H
@@ -63,9 +69,10 @@ typedef enum ldif_encoding {
  *   value/value_len/mode: modes AUTO, AUTO8, GUESS, UTF8 (and unknown modes)
  *   take the value as text up to its first NUL and write it plain unless it
  *   begins with a space, ':', '<', a tab, a vertical tab or a form feed, or
- *   holds a line feed or carriage return, or a byte 0x80-0xFF (in AUTO8 any
- *   such byte is allowed; in UTF8 those that form well-formed UTF-8 are); an
- *   unsafe value is written in base64.
+ *   ends with a space (editors and pipelines trim it; RFC 2849 asks for
+ *   base64 there), or holds a line feed or carriage return, or a byte
+ *   0x80-0xFF (in AUTO8 any such byte is allowed; in UTF8 those that form
+ *   well-formed UTF-8 are); an unsafe value is written in base64.
  *   When value_len > 0 and a NUL lies in the first value_len bytes, all
  *   value_len bytes are written in base64. BASE64 encodes exactly value_len
  *   bytes. URL writes the text up to the first NUL, never encoded; a URL

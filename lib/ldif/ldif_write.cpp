@@ -98,6 +98,7 @@ void SafeScan::feed(std::string_view piece) {
     const auto *p = reinterpret_cast<const unsigned char *>(piece.data());
     base64_ = has_unsafe_byte(p, p + piece.size(), high_ != HighBytes::kUnsafe);
     if (!base64_ && high_ == HighBytes::kUtf8) feed_utf8(p, piece.size());
+    last_ = piece.back();
 }
 
 void SafeScan::feed_utf8(const unsigned char *p, size_t n) {
@@ -108,6 +109,8 @@ void SafeScan::feed_utf8(const unsigned char *p, size_t n) {
 void SafeScan::finish() {
     // A sequence still open at the end is truncated.
     if (high_ == HighBytes::kUtf8 && utf8_state_ != utf8::kAccept) base64_ = true;
+    // Editors and pipelines that trim trailing white space would lose it.
+    if (last_ == ' ') base64_ = true;
 }
 
 OptionSpan last_option(std::string_view name, std::string_view option) {
@@ -177,9 +180,10 @@ size_t Folder::fits(size_t room) const {
     return n > held_n_ ? n - held_n_ : 0;
 }
 
-// The offset in text where a fold before text[n] goes: n, or the start of a
-// well-formed sequence that text[n] lies inside, when that start is not the
-// start of the physical line.
+// The offset in text where a fold before text[n] goes: n, or, when text[n]
+// lies inside a well-formed sequence, the sequence's start, or its end when
+// the sequence begins the physical line (a line too short for it holds it
+// whole).
 size_t Folder::utf8_cut(std::string_view text, size_t n) const {
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
     if ((p[n] & 0xC0) != 0x80) return n;
@@ -187,8 +191,9 @@ size_t Folder::utf8_cut(std::string_view text, size_t n) const {
         const size_t j = n - back;
         if ((p[j] & 0xC0) == 0x80) continue;
         const size_t len = utf8::sequence_length(p + j, text.size() - j);
+        if (len <= back) return n;
         const bool line_has_text_before = column_ + j > line_start_;
-        return len > back && line_has_text_before ? j : n;
+        return line_has_text_before ? j : j + len;
     }
     return n;
 }
@@ -201,6 +206,11 @@ void Folder::lay(std::string_view text, bool keep_utf8, Out &out) {
         return;
     }
     while (!text.empty()) {
+        if (keep_utf8 && column_ == head_) {
+            // The value's first character stays whole on the first line.
+            const size_t first = utf8::sequence_length(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+            next_fold_ = std::max(next_fold_, column_ + first);
+        }
         if (column_ == next_fold_) {  // the line is full and text goes on
             out.fold();
             line_start_ = column_;
@@ -210,7 +220,7 @@ void Folder::lay(std::string_view text, bool keep_utf8, Out &out) {
         size_t n = std::min(text.size(), left);
         if (keep_utf8 && n < text.size()) {
             n = utf8_cut(text, n);
-            if (n < left) next_fold_ = column_ + n;  // fold before the sequence
+            next_fold_ = column_ + n;  // before the sequence, or after one that begins the line
         }
         out.copy(text.data(), n);
         column_ += n;
@@ -270,9 +280,10 @@ size_t Folder::measure_finish() {
     return c.n;
 }
 
-size_t folded_length(size_t unfolded, size_t width) {
-    if (width == 0 || unfolded <= width) return unfolded + 1;
-    return unfolded + 2 * ((unfolded - width - 1) / (width - 1) + 1) + 1;
+size_t folded_length(size_t unfolded, size_t head, size_t width) {
+    const size_t first = std::max(width, head + 1);  // the first physical line
+    if (width == 0 || unfolded <= first) return unfolded + 1;
+    return unfolded + 2 * ((unfolded - first - 1) / (width - 1) + 1) + 1;
 }
 
 namespace {
@@ -360,9 +371,9 @@ bool put_base64(Folder &line, char *&end, std::string_view bytes, Scratch &scrat
 // Characters of the folded line, its line feed included.
 size_t line_length(const LineHead &head, const Value &val, size_t width, bool keep_utf8) {
     const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
-    if (!keep_utf8 || val.base64) return folded_length(head.size() + text_len, width);
+    if (!keep_utf8 || val.base64) return folded_length(head.size() + text_len, head.size(), width);
     // A plain value's UTF-8 sequences may move folds: laid out without writing.
-    Folder line(width);
+    Folder line(width, head.size());
     size_t n = line.measure(head.name) + line.measure(head.name_rest) + line.measure(head.marker);
     n += line.measure(val.bytes, true);
     return n + line.measure_finish() + 1;
@@ -371,7 +382,7 @@ size_t line_length(const LineHead &head, const Value &val, size_t width, bool ke
 // Writes the whole folded line and its NUL at dst. False when the encoder
 // fails.
 bool put_line(char *dst, const LineHead &head, const Value &val, Scratch &scratch, size_t width, bool keep_utf8) {
-    Folder line(width);
+    Folder line(width, head.size());
     char *end = line.put(head.name, dst);
     end = line.put(head.name_rest, end);
     end = line.put(head.marker, end);

@@ -5,6 +5,7 @@
 // write the same bytes by the same rules.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string_view>
 
@@ -30,7 +31,8 @@ enum class HighBytes { kUnsafe, kAllowed, kUtf8 };
 // a line feed or carriage return, a NUL, or a byte 0x80-0xFF that is
 // unsafe: always, never, or unless it is part of well-formed UTF-8). Once
 // decided, further pieces are not looked at. finish() after the last piece
-// (a UTF-8 sequence still open there is truncated).
+// (a UTF-8 sequence still open there is truncated, and a last character
+// that is a space makes the value unsafe).
 class SafeScan {
 public:
     explicit SafeScan(HighBytes high) : high_(high) {}
@@ -43,6 +45,7 @@ private:
     HighBytes high_;
     bool started_ = false;
     bool base64_ = false;
+    char last_ = 0;  // the last character seen
     unsigned utf8_state_ = 0;  // of the UTF-8 check, carried from piece to piece
 };
 
@@ -69,20 +72,25 @@ struct LineHead {
 LineHead line_head(std::string_view name, bool base64, int mode);
 
 // Characters of the folded line, final line feed included, for an unfolded
-// line (name, marker and value text) of `unfolded` characters that no UTF-8
-// rule moves a fold in.
-size_t folded_length(size_t unfolded, size_t width = kDefaultWidth);
+// line of `unfolded` characters whose head (name and marker) takes `head` of
+// them, and that no UTF-8 rule moves a fold in.
+size_t folded_length(size_t unfolded, size_t head, size_t width);
 
 // Lays out one line: the first physical line holds `width` characters, each
 // continuation a space and width - 1 more; width 0 never folds. A fold is
-// made only when more text follows. The text may come in any number of
-// pieces. With keep_utf8 a fold that would fall inside a well-formed UTF-8
-// sequence moves back to the sequence's start (unless the sequence begins
-// the physical line, which cannot hold it then); a sequence cut between two
-// pieces is held back until it is whole, and finish() puts what is held.
+// made only when more text follows. The first physical line never ends
+// before the head (the first `head` characters: name and marker) and the
+// value's first character: readers take a fold there for a broken name.
+// The text may come in any number of pieces. With keep_utf8 the value's
+// well-formed UTF-8 sequences are never cut: a fold that would fall inside
+// one moves back to its start, and one that begins a continuation line and
+// is longer than the line's room stays whole there (that line is longer
+// than the width by up to 3); a sequence cut between two pieces is held
+// back until it is whole, and finish() puts what is held.
 class Folder {
 public:
-    explicit Folder(size_t width = kDefaultWidth) : width_(width), next_fold_(width) {}
+    Folder(size_t width, size_t head)
+        : width_(width), next_fold_(width == 0 ? 0 : std::max(width, head + 1)), head_(head) {}
     // At least the room that put() needs for the next n characters (and
     // finish() after them).
     size_t most_room(size_t n) const;
@@ -106,6 +114,7 @@ private:
     size_t width_;
     size_t column_ = 0;      // unfolded characters laid out
     size_t next_fold_;       // unfolded column of the next fold
+    size_t head_;            // unfolded column where the value begins
     size_t line_start_ = 0;  // unfolded column where this physical line's text starts
     unsigned char held_[4] = {};
     size_t held_n_ = 0;

@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -446,20 +447,20 @@ inline bool ref_utf8_text(std::string_view s) {
 inline bool ref_safe(std::string_view v, bool high_ok, bool utf8 = false) {
     if (v.empty()) return true;
     if (v[0] == ' ' || v[0] == ':' || v[0] == '<' || v[0] == '\t' || v[0] == '\v' || v[0] == '\f') return false;
+    if (v.back() == ' ') return false;
     for (unsigned char c : v)
         if (c == '\n' || c == '\r' || (c >= 0x80 && !high_ok && !utf8)) return false;
     return high_ok || !utf8 || ref_utf8_text(v);
 }
 
-// Folds an unfolded line at width (0: never): a new physical line (a line
-// feed and a space) before a character when the current one holds `width`
-// characters (the first) or width - 1 (a continuation). With keep_from (the
-// offset where a value whose UTF-8 sequences are kept whole begins), a
-// well-formed sequence of that value that does not fit on what is left of
-// the current line starts the next one instead, unless it would start the
-// current one anyway: then it is cut where the line is full.
-inline std::string ref_fold(std::string_view unfolded, int width = 77,
-                            size_t keep_from = std::string_view::npos) {
+// Folds an unfolded line, whose first `head` characters are the name and
+// the marker, at width (0: never): a new physical line (a line feed and a
+// space) before a character that does not fit on the current one, which
+// holds `width` characters (the first) or width - 1 (a continuation); but
+// never before the head and the value's first character. With keep_utf8 a
+// well-formed sequence of the value is one character of its length, and a
+// line that begins with one holds it even when it is longer.
+inline std::string ref_fold(std::string_view unfolded, int width, size_t head, bool keep_utf8) {
     std::string out;
     if (width == 0) {
         out.assign(unfolded);
@@ -467,18 +468,17 @@ inline std::string ref_fold(std::string_view unfolded, int width = 77,
         return out;
     }
     size_t on_line = 0, room = static_cast<size_t>(width);
-    const std::string_view kept = keep_from <= unfolded.size() ? unfolded.substr(keep_from) : std::string_view();
-    for (size_t i = 0; i < unfolded.size(); ++i) {
-        const size_t whole = keep_from <= i ? ref_utf8_len(kept, i - keep_from) : 1;
-        const bool full = on_line == room;
-        const bool does_not_fit = whole > 1 && on_line > 0 && on_line + whole > room;
-        if (full || does_not_fit) {
+    const std::string_view value = unfolded.substr(head);
+    for (size_t i = 0; i < unfolded.size();) {
+        const size_t n = keep_utf8 && i >= head ? std::max<size_t>(ref_utf8_len(value, i - head), 1) : 1;
+        if (i > head && on_line + n > room) {
             out += "\n ";
             on_line = 0;
             room = static_cast<size_t>(width) - 1;
         }
-        out += unfolded[i];
-        ++on_line;
+        out.append(unfolded.substr(i, n));
+        on_line += n;
+        i += n;
     }
     out += '\n';
     return out;
@@ -539,8 +539,7 @@ inline std::optional<std::string> ref_write_attr(const char *name, const char *v
     // whole across folds; base64 text, URLs and the other modes do not.
     const bool keep = !base64 && (mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8);
     const std::string head = printed + sep;
-    return ref_fold(head + (base64 ? ref_b64_encode(bytes) : bytes), width,
-                    keep ? head.size() : std::string_view::npos);
+    return ref_fold(head + (base64 ? ref_b64_encode(bytes) : bytes), width, head.size(), keep);
 }
 
 }  // namespace fuzz

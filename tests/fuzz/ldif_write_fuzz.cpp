@@ -135,21 +135,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(count == static_cast<int>(prefix.size() + want->size()));
     FUZZ_CHECK(std::string_view(out, static_cast<size_t>(count)) == prefix + *want && out[count] == '\0');
 
-    // The shape of the folds, apart from the model: every physical line holds
-    // at most `width` characters and each continuation begins with a space;
-    // a line before a fold is full, except where a plain AUTO8 or UTF8 value
-    // moved the fold back to a sequence's start (at most 3 characters).
+    // The shape of the folds, apart from the model: the first physical line
+    // holds the name, the marker and the value's first character (a byte, or
+    // in AUTO8 and UTF8 a UTF-8 sequence) and is longer than `width` only
+    // for them; a continuation begins with a space and holds at most
+    // `width` characters, or one UTF-8 sequence of a plain AUTO8 or UTF8
+    // value that is too long for it (up to 3 more); a line before a fold is
+    // full, except where such a value moved the fold back to a sequence's
+    // start (at most 3 characters).
     const char *line = out + prefix.size();
     {
         const auto lines = physical_lines(*want);
         const bool may_move = !encoded && (mode == LDIF_ENC_AUTO8 || mode == LDIF_ENC_UTF8);
         if (width == 0 && !name_text.empty()) FUZZ_CHECK(lines.size() == 1);
-        for (size_t i = 0; i < lines.size(); ++i) {
-            if (width > 0) FUZZ_CHECK(lines[i].size() <= static_cast<size_t>(width));
+        size_t head = name_text.empty() ? 0 : lines[0].find(':') + 1;
+        if (head > 0 && head < lines[0].size() && (lines[0][head] == ':' || lines[0][head] == '<')) ++head;
+        if (head > 0) ++head;  // the space after the marker
+        for (size_t i = 0; i < lines.size() && width > 0; ++i) {
+            const size_t w = static_cast<size_t>(width);
+            const std::string_view text = i == 0 ? lines[0].substr(std::min(head, lines[0].size())) : lines[i].substr(1);
+            const size_t first_char = text.empty() ? 0 : may_move ? std::max<size_t>(ref_utf8_len(text, 0), 1) : 1;
             if (i > 0) FUZZ_CHECK(!lines[i].empty() && lines[i][0] == ' ' && lines[i].size() >= 2);
-            if (i + 1 < lines.size()) {
-                const size_t short_by = static_cast<size_t>(width) - lines[i].size();
-                FUZZ_CHECK(short_by == 0 || (may_move && short_by <= 3));
+            const size_t full = i == 0 ? std::max(w, head + first_char) : std::max(w, 1 + first_char);
+            FUZZ_CHECK(lines[i].size() <= full);
+            if (i == 0 && lines.size() > 1) FUZZ_CHECK(lines[0].size() >= head + first_char);
+            if (i > 0 && lines[i].size() > w) FUZZ_CHECK(may_move && text.size() == first_char && first_char <= 4);
+            if (i + 1 < lines.size() && lines[i].size() < w) {
+                const size_t short_by = w - lines[i].size();
+                FUZZ_CHECK(may_move && short_by <= 3);
                 if (short_by > 0) {
                     // The next line's text starts with a lead byte.
                     const auto lead = static_cast<unsigned char>(lines[i + 1][1]);

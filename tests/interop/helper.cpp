@@ -198,8 +198,8 @@ int convert(const char *path) {
 }
 
 // A record made of the "key<TAB>base64 value" lines of a file, as ekva2ldif
-// writes it.
-int ekva_text(const char *path) {
+// writes it (ekva2ldif_wrap with a width when one is given).
+int ekva_text(const char *path, const char *width) {
     int len = 0;
     char *text = file_read_all(path, &len);
     if (!text) return 1;
@@ -221,7 +221,7 @@ int ekva_text(const char *path) {
         value.resize(n > 0 ? static_cast<size_t>(n) : 0);
         if (ok) ok = ekva_add(&record, key.c_str(), value.c_str(), EKVA_MULTI) > 0;
     }
-    char *out = ok ? ekva2ldif(record) : nullptr;
+    char *out = !ok ? nullptr : width ? ekva2ldif_wrap(record, std::atoi(width)) : ekva2ldif(record);
     ekva_free(record);
     if (!out) return 1;
     std::fputs(out, stdout);
@@ -237,8 +237,10 @@ int main(int argc, char **argv) {
     if (argc == 3 && std::strcmp(argv[1], "records") == 0) return records(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "openldap") == 0) return openldap(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "convert") == 0) return convert(argv[2]);
-    if (argc == 3 && std::strcmp(argv[1], "ekva") == 0) return ekva_text(argv[2]);
-    std::fprintf(stderr, "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE | ekva FILE\n",
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "ekva") == 0)
+        return ekva_text(argv[2], argc == 4 ? argv[3] : nullptr);
+    std::fprintf(stderr,
+                 "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE | ekva FILE [WIDTH]\n",
                  argv[0]);
     return 2;
 }

@@ -35,7 +35,7 @@ try:
 except ImportError:
     print("python-ldap is not installed: skipped")
     sys.exit(SKIP)
-for tool in ("slapd", "slapcat", "ldapadd", "ldapmodify", "ldapsearch"):
+for tool in ("slapd", "slapcat", "slapadd", "ldapadd", "ldapmodify", "ldapsearch"):
     if not shutil.which(tool) and not os.path.exists("/usr/sbin/" + tool):
         print(f"{tool} is not installed: skipped")
         sys.exit(SKIP)
@@ -43,6 +43,7 @@ for tool in ("slapd", "slapcat", "ldapadd", "ldapmodify", "ldapsearch"):
 KESTRIN, HELPER = sys.argv[1], sys.argv[2]
 SLAPD = shutil.which("slapd") or "/usr/sbin/slapd"
 SLAPCAT = shutil.which("slapcat") or "/usr/sbin/slapcat"
+SLAPADD = shutil.which("slapadd") or "/usr/sbin/slapadd"
 SCHEMA_DIR = "/etc/ldap/schema"
 NETLDAP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "netldap.pl")
 failures = []
@@ -226,6 +227,7 @@ def run(work, url, conf):
              ("hand-made files", lambda: hand_made_files(work)), ("certificate", lambda: certificate(work, url, cert)),
              ("language tags", lambda: language_tags(work, url, cert)), ("modify", lambda: modify_record(work, url))]
     parts.append(("output options", lambda: check_output_options(work, url)))
+    parts.append(("fold widths", lambda: fold_widths(work, url, conf, cert)))
     parts.append(("peer writers", lambda: peer_writers(work)))
     for name, part in parts:
         try:
@@ -757,6 +759,88 @@ def check_output_options(work, url):
         subprocess.run(["ldapsearch", "-x", "-LLL", "-H", url, "-D", ADMIN, "-w", SECRET, "-b", long_dn, "-s", "base"],
                        stdout=f, check=True)
     check(list(python_reading(search_path)) == [long_dn], "ldapsearch returns the long dn otherwise")
+
+
+def fold_widths(work, url, conf, cert):
+    """Entries written at fold widths 2, 3, 10 and 77, by the tool (-w) and by ekva2ldif_wrap: a
+    dn of 100 characters, short names, description;lang-de in UTF-8 (-u), userCertificate;binary,
+    a value that ends in a space. No fold inside an attribute description or a UTF-8 character;
+    the library, libldap, python-ldap and Net::LDAP read the file alike and as written; slapadd
+    (dry run) and ldapadd -n take it; ldapadd loads it and every value reads back byte for byte,
+    over the wire and from ldapsearch output through kestrin -d."""
+    dry = os.path.join(work, "slapd_dry.conf")
+    os.makedirs(os.path.join(work, "db_dry"), exist_ok=True)
+    with open(conf) as f, open(dry, "w") as g:
+        g.write(f.read().replace(f"directory {work}/db\n", f"directory {work}/db_dry\n"))
+    photo = os.urandom(500)
+    for width in (2, 3, 10, 77):
+        w = str(width)
+        entries = {}
+        # The tool, one line per value.
+        rdn = f"w{width:02d} tool " + "x" * 60
+        dn = f"cn={rdn[:69]},ou=people,{SUFFIX}"
+        values = {"objectClass": [b"inetOrgPerson"], "cn": [rdn[:69].encode()], "sn": [b"s"],
+                  "description": [("a long description " * 10).encode(), b"trailing space ", b":colon first"],
+                  "description;lang-de": ["Grüße aus Köln, 日本, 😀x".encode()],
+                  "userCertificate;binary": [cert], "jpegPhoto": [photo]}
+        text = kestrin_line("dn", dn.encode(), "-w", w)
+        for attr, vals in values.items():
+            for v in vals:
+                text += kestrin_line(attr, v, "-w", w, *(("-u",) if attr.endswith("lang-de") else ()))
+        entries[dn] = (text, values)
+        # ekva2ldif_wrap: the dn in UTF-8; the certificate as its base64 text under the key
+        # ldif2ekva gives it, "userCertificate;binary;binary" (the last ";binary" marks the
+        # base64 text and is left out of the printed name).
+        rdn = f"w{width:02d} ekva é" + "y" * 60
+        dn = f"cn={rdn[:69]},ou=people,{SUFFIX}"
+        values = {"objectClass": [b"inetOrgPerson"], "cn": [rdn[:69].encode()], "sn": [b"trailing "],
+                  "description;lang-de": ["Grüße 😀".encode()], "userCertificate;binary": [cert]}
+        tsv = os.path.join(work, f"widths_{width}.tsv")
+        with open(tsv, "w") as f:
+            f.write(f"dn\t{base64.b64encode(dn.encode()).decode()}\n")
+            for attr, vals in values.items():
+                for v in vals:
+                    if attr.endswith(";binary"):
+                        attr, v = attr + ";binary", base64.b64encode(v)
+                    f.write(f"{attr}\t{base64.b64encode(v).decode()}\n")
+        made = subprocess.run([HELPER, "ekva", tsv, w], capture_output=True)
+        check(made.returncode == 0, f"width {width}: helper ekva failed: " + made.stderr.decode(errors="replace"))
+        entries[dn] = (made.stdout, values)
+        label = f"width {width}"
+        for dn, (text, values) in entries.items():
+            check(len(dn) == 100, f"{label}: the dn is {len(dn)} characters")
+            for line in text.split(b"\n"):
+                if line and not line.startswith(b" "):
+                    name = line.split(b":")[0]
+                    check(name in [a.encode() for a in values] + [b"dn"],
+                          f"{label}: a fold inside an attribute description: {line[:40]!r}")
+                try:
+                    line.decode("utf-8")
+                except UnicodeDecodeError:
+                    check(False, f"{label}: a fold inside a UTF-8 character: {line!r}")
+        path = os.path.join(work, f"widths_{width}.ldif")
+        with open(path, "wb") as f:
+            f.write(b"\n".join(text for text, _ in entries.values()))
+        compare_three(path, label)
+        read = python_reading(path)
+        for dn, (_, values) in entries.items():
+            check({a: sorted(v) for a, v in read.get(dn, {}).items()} == {a: sorted(v) for a, v in values.items()},
+                  f"{label}: python-ldap reads {dn[:40]}... otherwise")
+        slapadd = subprocess.run([SLAPADD, "-f", dry, "-u", "-l", path], capture_output=True)
+        check(slapadd.returncode == 0, f"{label}: slapadd -u refused the file: " + slapadd.stderr.decode(errors="replace"))
+        dry_add = subprocess.run(["ldapadd", "-n", "-x", "-H", url, "-D", ADMIN, "-w", SECRET, "-f", path],
+                                 capture_output=True)
+        check(dry_add.returncode == 0 and dry_add.stdout.count(b"adding new entry") == len(entries),
+              f"{label}: ldapadd -n: status {dry_add.returncode}: {dry_add.stdout[:200]!r}")
+        add = ldap_tool("ldapadd", url, path)
+        check(add.returncode == 0, f"{label}: ldapadd failed: " + add.stderr.decode(errors="replace").strip())
+        if add.returncode != 0:
+            continue
+        for dn, (_, values) in entries.items():
+            got = search_entry(url, dn, list(values))
+            check({a: sorted(v) for a, v in got.items()} == {a: sorted(v) for a, v in values.items()},
+                  f"{label}: {dn[:40]}... reads back otherwise over the wire")
+            decode_back(url, dn, values, f"{label}: -d of {dn[:40]}...")
 
 
 # A self-signed certificate (CN=kestrin, P-256, DER) for machines without openssl.
