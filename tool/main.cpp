@@ -128,7 +128,7 @@ std::optional<int> check_settings(const char *program, const Settings &s) {
     }
     // A name the writer refuses is refused here, before any input is read;
     // -d writes no name, so any may be looked for.
-    if (!s.ldif_decode && kestrin::ldif::name_refused(s.attr))
+    if (!s.ldif_decode && kestrin::tool::attr_refused(s.attr))
         return usage_error(program, "Invalid attribute description <%s>\n", s.attr.c_str());
     if (s.string_given && s.file_given) {
         std::fputs("Input can only be one of string/file/stdin\n", stderr);

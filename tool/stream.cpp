@@ -369,6 +369,8 @@ int Stream::prepare(const Request &request) {
     return 0;
 }
 
+bool attr_refused(std::string_view attr) { return ldif::name_refused(attr); }
+
 size_t Stream::size() const { return impl_->ldif_decode ? impl_->ldif_value.size() : impl_->total; }
 
 bool Stream::detach(int fd) { return impl_->detach(fd); }

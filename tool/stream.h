@@ -34,6 +34,11 @@ namespace kestrin::tool {
 
 enum class Source { kString, kFile, kStdin };
 
+// Whether the writer refuses attr as an attribute description (a colon, a
+// line break, a leading space or '#'): the driver refuses it on the command
+// line, before any input is read.
+bool attr_refused(std::string_view attr);
+
 struct Request {
     std::string attr;
     bool decode = false;  // the input is base64 text to decode first
