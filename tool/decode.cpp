@@ -7,6 +7,7 @@
 // output or, for the URL of a file reference, to the message.
 #include "decode.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,15 +28,11 @@ constexpr size_t kRoom = size_t{256} << 10;  // bytes of a value handed on at a 
 using Pass = Input::Pass;
 using Kind = DecodedText::Kind;
 
+// The description matches as the entry queries match it: the whole name,
+// ASCII case ignored (the tool runs in the C locale). attr, from the command
+// line, holds no NUL, so a NUL in the name ends the comparison unequal.
 bool same_name(const char *name, size_t n, std::string_view attr) {
-    if (n != attr.size()) return false;
-    for (size_t i = 0; i < n; ++i) {
-        char a = name[i], b = attr[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return true;
+    return n == attr.size() && strncasecmp(name, attr.data(), n) == 0;
 }
 
 struct ReaderFree {
