@@ -157,6 +157,10 @@ class ToolTest : public TempDirTest {
 protected:
     std::set<std::string> spool_before = spool_files();
     void TearDown() override;
+    // Runs a bash command line in which $K is the tool `bin`, standard
+    // input from `input` (none: /dev/null), and collects standard output
+    // and error.
+    Outcome sh_with(const std::string &bin, const std::string &line, const std::string *input = nullptr) const;
 };
 
 // ---- bytes and texts ------------------------------------------------------

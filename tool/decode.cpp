@@ -304,9 +304,11 @@ struct Run {
             walker.feed(p, n);
             return true;
         });
+        const int error = errno;  // the read's, before the last items are taken
         walker.finish();
         long_dns.known = true;
         if (entry_found) *entry_found = walker.entry_found();
+        errno = error;
         return read != Pass::kReadFailed;
     }
 

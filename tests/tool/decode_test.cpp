@@ -62,15 +62,7 @@ class Decode : public testutil::ToolTest {
 protected:
     // Runs a shell command line (kestrin is $K), standard input from `input`
     // (none: /dev/null), and collects standard output and error.
-    Outcome sh(const std::string &line, const std::string *input = nullptr) {
-        const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
-        if (input) spit(in, *input);
-        const std::string cmd = "K=" + quote(kBin) + "; { " + line + "; } <" + (input ? quote(in) : "/dev/null") +
-                                " >" + quote(out) + " 2>" + quote(err);
-        Outcome r = testutil::run_bash(cmd, out, err);
-        std::remove(out.c_str());
-        return r;
-    }
+    Outcome sh(const std::string &line, const std::string *input = nullptr) { return sh_with(kBin, line, input); }
     // kestrin -d -a attr over the text on standard input.
     Outcome decode(const std::string &attr, const std::string &text) {
         return sh("$K -d -a " + quote(attr), &text);
