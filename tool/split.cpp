@@ -69,10 +69,22 @@ bool SplitFiles::begin() {
 
 bool SplitFiles::write(const char *p, size_t n) { return write_full(fd_.get(), p, n) || fail_write(); }
 
+// The file is complete: its writing back to disk is started, and waited
+// for before any name is taken (commit), so that the disk works while the
+// next values are decoded.
 bool SplitFiles::end() {
     const int fd = fd_.release();
-    const bool synced = ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !synced) return fail_write();
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // a hint: fsync below makes sure
+    return ::close(fd) == 0 || fail_write();
+}
+
+// Every file on disk (opened again by its name: the descriptors are not
+// kept, whatever the number of files).
+bool SplitFiles::flush_files() const {
+    for (long long n = 1; n <= files_; ++n) {
+        const Fd file(::open(kept(n).c_str(), O_RDONLY | O_CLOEXEC));
+        if (file.get() < 0 || ::fsync(file.get()) != 0) return fail_write();
+    }
     return true;
 }
 
@@ -118,6 +130,7 @@ bool SplitFiles::list_names() const {
 }
 
 int SplitFiles::commit() {
+    if (!flush_files()) return 1;
     for (long long n = 1; n <= files_; ++n) {
         if (take_name(n)) continue;
         give_back(n - 1);

@@ -4,8 +4,8 @@
 //
 // The values are written to files in a new hidden directory beside the
 // names (".kestrin.XXXXXX" in PREFIX's directory: the same file system, so
-// that a rename is atomic), each flushed to disk when it is complete. Only
-// once every value is written do the files take their names, in order, each
+// that a rename is atomic), and flushed to disk. Only once every value is
+// written and on disk do the files take their names, in order, each
 // by a rename over the name; a file that was there is first kept aside
 // under a second name (a hard link in the hidden directory). The names then
 // go to standard output, one a line, and only once they are out are the
@@ -47,7 +47,7 @@ public:
     // to write output: %s\n").
     bool begin();
     bool write(const char *p, size_t n);
-    bool end();  // the file complete and on disk
+    bool end();  // the file complete (on disk before commit() takes its name)
 
     // Gives every file its name and writes the names to standard output: 0,
     // or 1 after the message of a failure (every name then given back).
@@ -58,6 +58,7 @@ private:
     std::string kept(long long n, const char *tail = "") const;
     bool fail_open(long long n) const;
     bool fail_write() const;
+    bool flush_files() const;
     bool take_name(long long n);
     bool list_names() const;
     void give_back(long long last);
