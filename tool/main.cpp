@@ -58,7 +58,7 @@ struct Decoding {
             default: break;
         }
     }
-    void mark(Given &g) const {
+    void mark(Given &g) {
         if (!g.given()) g = {opt_written(), options};
     }
 };
