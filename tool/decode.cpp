@@ -1,15 +1,14 @@
 // The way back: see decode.h.
 //
 // Every pass feeds the input, piece by piece, to a streaming reader and
-// pulls its items; a Walker picks out the values of the selection and hands
-// each one, a piece at a time, to a sink. The first pass counts them and
-// finds the first that cannot be written (a Counter); the later ones count
-// them again while they hand the pieces on, to the output, to the files of
-// --split, or for the URL of a file reference to the message, and the two
-// counts must agree.
+// pulls its items; a Walker picks out the values of the selection
+// (select.h) and hands each one, a piece at a time, to a sink. The first
+// pass counts them and finds the first that cannot be written (a Counter);
+// the later ones count them again while they hand the pieces on, to the
+// output, to the files of --split, or for the URL of a file reference to
+// the message, and the two counts must agree.
 #include "decode.h"
 
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,23 +22,17 @@
 
 #include "dn.h"
 #include "ldif/ldif.h"
+#include "select.h"
 #include "split.h"
 
 namespace kestrin::tool {
 namespace {
 
-constexpr size_t kRoom = size_t{256} << 10;    // bytes of a value handed on at a time
+constexpr size_t kRoom = size_t{256} << 10;  // bytes of a value handed on at a time
 
 using Pass = Input::Pass;
 using Kind = DecodedText::Kind;
 using Values = Selection::Values;
-
-// The description matches as the entry queries match it: the whole name,
-// ASCII case ignored (the tool runs in the C locale). attr, from the command
-// line, holds no NUL, so a NUL in the name ends the comparison unequal.
-bool same_name(const char *name, size_t n, std::string_view attr) {
-    return n == attr.size() && strncasecmp(name, attr.data(), n) == 0;
-}
 
 // A value count in a message's %d. The input is below 2 GiB and a value's
 // line takes two bytes at least, so a count never gets there; it would stop
@@ -60,44 +53,20 @@ struct Survey {
     size_t first_size = 0;  // bytes of the first
     long long failed = 0;   // the number (from 1) of the first that cannot be written; 0: none
     Fault fault = Fault::kNone;
-    bool entry_found = false;  // with a dn: an entry has it
-};
-
-// The dn lines of the entries asked for that are too long to come out of
-// the reader in one item. Only at a line's end is its dn known to be the
-// one asked for, but a pass that writes the dn line itself (-a dn) must
-// know at its first piece: the first pass notes them, the later ones look
-// them up. Each takes more than a piece of the input, so there are a few
-// thousand at most.
-struct LongDns {
-    std::vector<long> lines;  // in input order
-    bool known = false;       // the first pass is over
-    size_t next = 0;          // where a later pass's lookup stands
-
-    void start_pass() { next = 0; }
-    bool contains(long line) {
-        while (next < lines.size() && lines[next] < line) ++next;
-        return next < lines.size() && lines[next] == line;
-    }
 };
 
 // One pass over the reader's items: the values of the selection go to a
 // sink, which has
 //   begin()                 a value begins,
 //   piece(p, n) -> bool     its next bytes (false stops the pass),
-//   end(kind, kept)         it has ended: kValue, kMalformed or
-//                           kFileReference; kept is false only for an
-//                           entry's dn line (in the first pass) that
-//                           turned out not to be the dn asked for,
+//   end(kind, kept)         it has ended (see Step),
 //   done() -> bool          no further value is wanted.
 template <class Sink>
 class Walker {
 public:
     Walker(const Selection &selection, DnMatch *dn, LongDns &long_dns, Sink &sink)
-        : attr_(selection.attr), dn_(dn), long_dns_(long_dns), sink_(sink), reader_(ldif_reader_create(kRoom)),
-          selected_(!dn) {
+        : selector_(selection.attr, dn, long_dns), sink_(sink), reader_(ldif_reader_create(kRoom)) {
         if (!reader_) throw std::bad_alloc();
-        long_dns_.start_pass();
     }
 
     // The next piece of the input (n 0: its end).
@@ -108,88 +77,27 @@ public:
             ldif_item item;
             const int kind = ldif_reader_next(reader_.get(), &item);
             if (kind == LDIF_NEED_INPUT) return;
-            if (kind == LDIF_END) break;
-            take(kind, item);
-            if (stopped_ || sink_.done()) break;
+            if (kind == LDIF_END || !take(selector_.take(kind, item, ldif_reader_in_entry(reader_.get()) != 0), item))
+                break;
         }
         stopped_ = true;
     }
 
     void finish() { feed(nullptr, 0); }
-    bool entry_found() const { return entry_found_; }
+    bool entry_found() const { return selector_.entry_found(); }
 
 private:
-    enum class Wanted { kNo, kYes, kIfTheDnIs };
-
-    void take(int kind, const ldif_item &item) {
-        if (kind == LDIF_ENTRY_END) {
-            inside_ = false;
-            selected_ = !dn_;
-            return;
-        }
-        if (kind != LDIF_ATTR && kind != LDIF_ERROR) return;
-        const bool first = item.line != line_, ends = kind == LDIF_ERROR || !item.more;
-        if (first) begin_line(item);
-        if (dn_line_) compare_dn(kind, item, first, ends);
-        if (first) {
-            wanted_ = wanted(item, ends);
-            if (wanted_ != Wanted::kNo) sink_.begin();
-        }
-        if (wanted_ == Wanted::kNo) return;
-        if (kind == LDIF_ERROR) return end_value(Kind::kMalformed);
-        if (item.value_len > 0 && !sink_.piece(item.value, item.value_len)) {
-            stopped_ = true;
-            return;
-        }
-        if (ends) end_value(item.form == LDIF_FORM_URL ? Kind::kFileReference : Kind::kValue);
+    // false: the pass stops.
+    bool take(const Step &step, const ldif_item &item) {
+        if (step.begins) sink_.begin();
+        if (step.piece && !sink_.piece(item.value, item.value_len)) return false;
+        if (step.ends) sink_.end(step.kind, step.kept);
+        return !sink_.done();
     }
 
-    // A logical line begins; with a dn, the line that begins an entry is
-    // its dn line.
-    void begin_line(const ldif_item &item) {
-        line_ = item.line;
-        const bool was_inside = inside_;
-        inside_ = ldif_reader_in_entry(reader_.get()) != 0;
-        dn_line_ = dn_ && inside_ && !was_inside;
-        if (!dn_line_) return;
-        dn_->restart();
-        dn_ok_ = true;
-        selected_ = false;
-    }
-
-    void compare_dn(int kind, const ldif_item &item, bool first, bool ends) {
-        dn_ok_ = dn_ok_ && kind == LDIF_ATTR && item.form != LDIF_FORM_URL;  // a reference names no dn
-        if (dn_ok_) dn_->feed({item.value, item.value_len});
-        if (!ends) return;
-        selected_ = dn_ok_ && dn_->matched();
-        entry_found_ = entry_found_ || selected_;
-        if (selected_ && !first && !long_dns_.known) long_dns_.lines.push_back(line_);
-    }
-
-    Wanted wanted(const ldif_item &item, bool ends) {
-        if (!same_name(item.name, item.name_len, attr_)) return Wanted::kNo;
-        if (!dn_line_ || ends) return selected_ ? Wanted::kYes : Wanted::kNo;
-        if (long_dns_.known) return long_dns_.contains(line_) ? Wanted::kYes : Wanted::kNo;
-        return Wanted::kIfTheDnIs;
-    }
-
-    void end_value(Kind kind) {
-        sink_.end(kind, wanted_ == Wanted::kYes || selected_);
-        wanted_ = Wanted::kNo;
-    }
-
-    std::string_view attr_;
-    DnMatch *dn_;  // null: every entry
-    LongDns &long_dns_;
+    Selector selector_;
     Sink &sink_;
     std::unique_ptr<ldif_reader, ReaderFree> reader_;
-    long line_ = 0;
-    Wanted wanted_ = Wanted::kNo;
-    bool inside_ = false;    // the line lies inside an entry
-    bool dn_line_ = false;   // it is the dn line of an entry, with a dn asked for
-    bool dn_ok_ = false;     // the dn line read so far can still be the dn
-    bool selected_;          // the line's entry is searched
-    bool entry_found_ = false;
     bool stopped_ = false;
 };
 
@@ -306,7 +214,6 @@ struct Run {
         });
         const int error = errno;  // the read's, before the last items are taken
         walker.finish();
-        long_dns.known = true;
         if (entry_found) *entry_found = walker.entry_found();
         errno = error;
         return read != Pass::kReadFailed;
