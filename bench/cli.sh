@@ -4,6 +4,7 @@
 # (slowest / fastest) and the tool's peak resident memory against its budget.
 # Usage: bash bench/cli.sh [size-in-MiB] [path-to-kestrin]
 # RUNS (default 5) runs per command; the figures are their medians.
+# SPLIT_VALUES (default 1000): values of 1 MiB for the memory of --split.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mib=${1:-256}
@@ -41,10 +42,31 @@ with open(path, "wb") as f:
             f.write(b"x" * left)
             left = 0
 PY
+# entries.py OUT COUNT SIZE SOURCE: COUNT entries of one jpegPhoto value of
+# SIZE bytes each, folded as the tool folds, the values SOURCE's bytes in
+# turn (from its start again where it ends).
+cat > "$work/entries.py" <<'PY'
+import base64, sys
+out, count, size, source = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), open(sys.argv[4], "rb").read()
+with open(out, "wb") as f:
+    for n in range(count):
+        at = n * size % len(source)
+        value = source[at:at + size]
+        value += source[:size - len(value)]
+        line = b"jpegPhoto:: " + base64.b64encode(value)
+        f.write(b"dn: cn=photo%d,dc=example\n" % n + line[:77] + b"\n")
+        f.write(b"".join(b" " + line[i:i + 76] + b"\n" for i in range(77, len(line), 76)) + b"\n")
+PY
+values=$work/values.ldif                 # values of printable text (no LF), 1 MiB less a byte each, an entry each
+python3 "$work/entries.py" "$values" "$mib" $(((1 << 20) - 1)) "$text"
+head -c "$((mib * ((1 << 20) - 1)))" "$text" | base64 -w 0 > "$values.flat"  # the same base64 text unfolded
+many=$work/many.ldif                     # SPLIT_VALUES (default 1,000) values of 1 MiB
+python3 "$work/entries.py" "$many" "${SPLIT_VALUES:-1000}" $((1 << 20)) "$file"
+mkdir "$work/split"
 folded=$work/folded.ldif                 # the value as the tool writes it, folded
 "$bin" -a photo -i "$file" > "$folded"
 base64 -w 0 "$file" > "$file.flat"       # the same base64 text unfolded
-cat "$file" "$file.b64" "$text" "$utf8" "$folded" "$file.flat" > /dev/null  # into the page cache
+cat "$file" "$file.b64" "$text" "$utf8" "$folded" "$file.flat" "$values" "$values.flat" > /dev/null  # into the page cache
 sync  # the new files written back now, not while a spooling row runs
 
 # median_of CMD: runs CMD (shell words, output discarded) $runs times and
@@ -98,6 +120,12 @@ row "-u, UTF-8 text" 0.5 "$bin -u -a cn -i $utf8" "base64 -w 76 $utf8"
 row "-d -i FILE" 0.5 "$bin -d -a photo -i $folded" "base64 -d $file.flat"
 row "-d < FILE" 0.5 "$bin -d -a photo < $folded" "base64 -d < $file.flat"
 row "cat FILE | -d" 0.5 "cat $folded | $bin -d -a photo" "cat $file.flat | base64 -d"
+# Every value of an entry each: on a line of its own, and into files of
+# their own (the files of the last run replaced; the peer writes its output
+# into a file too).
+row "-d --all -i FILE" 0.5 "$bin -d -a jpegPhoto --all -i $values" "base64 -d $values.flat"
+row "-d --split -i FILE" 0.5 "$bin -d -a jpegPhoto --split $work/split/v -i $values" \
+    "base64 -d $values.flat > $work/peer.out"
 row "start-up (30 runs)" 1.2 "repeat 30 '$bin -a cn -s hello'" "repeat 30 'base64 /etc/hostname'"
 
 # The tool's own peak resident memory in KiB, for a command line in which
@@ -124,6 +152,9 @@ cases=(
     "-d -i FILE#TOOL -d -a photo -i $folded"
     "-d < FILE#TOOL -d -a photo < $folded"
     "cat FILE | -d#cat $folded | TOOL -d -a photo"
+    "-d --all -i FILE#TOOL -d -a jpegPhoto --all -i $values"
+    "cat FILE | -d --all#cat $values | TOOL -d -a jpegPhoto --all"
+    "--split, ${SPLIT_VALUES:-1000} x 1 MiB#TOOL -d -a jpegPhoto --split $work/split/m -i $many"
 )
 echo
 echo "peak resident memory of the tool (budget $((budget_kib / 1024)) MiB):"

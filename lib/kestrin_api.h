@@ -144,6 +144,7 @@
 #define ldif_reader_create kestrin_ldif_reader_create
 #define ldif_reader_feed kestrin_ldif_reader_feed
 #define ldif_reader_next kestrin_ldif_reader_next
+#define ldif_reader_in_entry kestrin_ldif_reader_in_entry
 #define ldif_reader_free kestrin_ldif_reader_free
 #define ldif_next_entry kestrin_ldif_next_entry
 #define ldif_read_entry kestrin_ldif_read_entry

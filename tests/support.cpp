@@ -172,6 +172,16 @@ void ToolTest::TearDown() {
     EXPECT_EQ(spool_files_left(spool_before), std::set<std::string>{}) << "a temporary input file was left in " << spool_dir();
 }
 
+Outcome ToolTest::sh_with(const std::string &bin, const std::string &line, const std::string *input) const {
+    const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
+    if (input) write_file(in, *input);
+    const std::string cmd = "K=" + shell_quote(bin) + "; { " + line + "; } <" + (input ? shell_quote(in) : "/dev/null") +
+                            " >" + shell_quote(out) + " 2>" + shell_quote(err);
+    Outcome r = run_bash(cmd, out, err);
+    std::remove(out.c_str());
+    return r;
+}
+
 std::string base64_text(const std::string &bytes) {
     std::string text(base64_encoded_size(bytes.size()) + 1, '\0');
     const int n = base64_encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), text.data(),

@@ -157,6 +157,10 @@ class ToolTest : public TempDirTest {
 protected:
     std::set<std::string> spool_before = spool_files();
     void TearDown() override;
+    // Runs a bash command line in which $K is the tool `bin`, standard
+    // input from `input` (none: /dev/null), and collects standard output
+    // and error.
+    Outcome sh_with(const std::string &bin, const std::string &line, const std::string *input = nullptr) const;
 };
 
 // ---- bytes and texts ------------------------------------------------------
@@ -187,7 +191,12 @@ inline constexpr char kUsageBody[] =
     "  --wrap,\t-w <args>\t\tfold lines at <args> characters (0: never)\n"
     "  --utf8,\t-u\t\t\twrite UTF-8 text as it is\n"
     "  --strip-newline,\t-n\t\t\tdrop one newline at the end of input\n"
-    "  --decode,\t-d\t\t\tLDIF input: write the value of the attribute\n";
+    "  --decode,\t-d\t\t\tLDIF input: write the value of the attribute\n"
+    "  --dn <args>\t\t\twith -d: only the entry of this dn\n"
+    "  --all\t\t\twith -d: every value, each on a line of its own\n"
+    "  --null,\t-0\t\t\twith --all: end each value with a NUL byte\n"
+    "  --split <args>\t\t\twith -d: every value into a file <args>1, <args>2, ...\n"
+    "  --split-suffix <args>\t\t\twith --split: put <args> after the number\n";
 
 // ---- records, sets and string lists ---------------------------------------
 

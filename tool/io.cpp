@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace kestrin::tool {
 
@@ -21,6 +22,46 @@ Fd::~Fd() {
     const int saved = errno;
     ::close(fd_);
     errno = saved;
+}
+
+Output::Output(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+
+bool Output::put(const char *p, size_t n) {
+    if (error_ != 0 || (used_ + n > kSize && !flush())) return false;
+    if (n >= kSize / 2) return write(p, n);
+    std::memcpy(buffer_.get() + used_, p, n);
+    used_ += n;
+    return true;
+}
+
+bool Output::flush() {
+    const size_t n = used_;
+    used_ = 0;
+    return error_ == 0 && write(buffer_.get(), n);
+}
+
+bool Output::write(const char *p, size_t n) {
+    if (n == 0 || write_full(fd_, p, n)) return true;
+    error_ = errno;
+    return false;
+}
+
+std::string directory_of(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+void sync_directory(const std::string &dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);  // best effort: the rename has been made either way
+    ::close(fd);
+}
+
+void keep_owner(int fd, const struct stat &old) {
+    struct stat now;
+    if (::fstat(fd, &now) != 0 || (now.st_uid == old.st_uid && now.st_gid == old.st_gid)) return;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;  // not allowed: the writer's it stays
 }
 
 long pread_full(int fd, char *buffer, size_t n, long offset) {

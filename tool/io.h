@@ -5,8 +5,12 @@
 // failure.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <memory>
 #include <optional>
+#include <string>
 
 // The library's descriptor helpers are internal to it: they are no part of
 // its C interface (which reads and writes files by name), and the tool, built
@@ -38,10 +42,48 @@ public:
     Fd &operator=(Fd &&other) noexcept;
     ~Fd();
     int get() const { return fd_; }
+    // Hands the descriptor over (to be closed by the caller).
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
 };
+
+// Bytes to a descriptor: short pieces gathered in a buffer, long ones
+// written through. Each call is false once a write has failed (error()
+// tells errno's value then).
+class Output {
+public:
+    explicit Output(int fd);
+    bool put(const char *p, size_t n);
+    // Writes what is gathered.
+    bool flush();
+    int error() const { return error_; }
+
+private:
+    static constexpr size_t kSize = size_t{64} << 10;
+    bool write(const char *p, size_t n);
+
+    int fd_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
+    int error_ = 0;
+};
+
+// The directory part of a path, with its final '/' ("" for a bare name).
+std::string directory_of(const std::string &path);
+
+// Flushes a directory's entries (a rename in it) to disk, best effort; ""
+// is the current directory.
+void sync_directory(const std::string &dir);
+
+// Gives the file open at fd the owner and group of `old` where that is
+// allowed (as root); otherwise it stays the writer's.
+void keep_owner(int fd, const struct stat &old);
 
 // Reads from a given offset until n bytes are in or the data ends, leaving
 // the file offset alone: the count, or -1.

@@ -31,6 +31,38 @@ using Bytes = std::unique_ptr<char, FreeDeleter>;
 // "-" as the value of -i or -o: standard input or standard output.
 constexpr std::string_view kStdStream = "-";
 
+// An option as first written, and where it came on the command line (0:
+// not given).
+struct Given {
+    std::string written;
+    int at = 0;
+    bool given() const { return at > 0; }
+};
+
+// What -d is asked to write: which values, and where.
+struct Decoding {
+    int options = 0;  // options read so far
+    Given dn, all, null, split, suffix, out;
+    std::string dn_text, prefix, suffix_text;
+
+    // Notes an option of the command line.
+    void note(int code, const char *value) {
+        ++options;
+        switch (code) {
+            case OPT_DN: mark(dn); dn_text = value; break;
+            case OPT_ALL: mark(all); break;
+            case OPT_NULL: mark(null); break;
+            case OPT_SPLIT: mark(split); prefix = value; break;
+            case OPT_SPLIT_SUFFIX: mark(suffix); suffix_text = value; break;
+            case OPT_OUT: mark(out); break;
+            default: break;
+        }
+    }
+    void mark(Given &g) {
+        if (!g.given()) g = {opt_written(), options};
+    }
+};
+
 struct Settings {
     std::string attr, infile, outfile, string;
     bool decode = false, encode = false, guess = false;
@@ -40,6 +72,7 @@ struct Settings {
     // The first option given that shapes the LDIF line, as written: none of
     // them means anything when LDIF is read back (-d).
     std::string line_option;
+    Decoding decoding;
 };
 
 // A fold width: a decimal number, 0 or 2..2147483647.
@@ -112,8 +145,39 @@ std::optional<int> read_command_line(int argc, char **argv, Settings &s) {
         if (code == OPT_END) return std::nullopt;
         if (code == OPT_NOMEM) out_of_memory();
         const Bytes value(raw);
+        if (code > 0) s.decoding.note(code, value.get());
         if (const auto status = apply_option(code, value.get(), argv[0], s)) return status;
     }
+}
+
+int needs(const char *program, const Given &option, const char *needed) {
+    std::fprintf(stderr, "Option <%s> needs <%s>\n", option.written.c_str(), needed);
+    opt_usage_to(stderr, program, opt_tool_table);
+    return 2;
+}
+
+int cannot_combine(const char *program, const Given &a, const Given &b) {
+    const Given &first = a.at < b.at ? a : b, &second = a.at < b.at ? b : a;
+    std::fprintf(stderr, "Options <%s> and <%s> cannot be combined\n", first.written.c_str(), second.written.c_str());
+    opt_usage_to(stderr, program, opt_tool_table);
+    return 2;
+}
+
+// -d's own options: each needs the option it works with, and the values go
+// to one place only.
+std::optional<int> check_decoding(const char *program, const Settings &s) {
+    const Decoding &d = s.decoding;
+    if (!s.ldif_decode) {
+        const Given *first = nullptr;
+        for (const Given *g : {&d.dn, &d.all, &d.split, &d.suffix})
+            if (g->given() && (!first || g->at < first->at)) first = g;
+        if (first) return needs(program, *first, "-d");
+    }
+    if (d.all.given() && d.split.given()) return cannot_combine(program, d.all, d.split);
+    if (d.out.given() && d.split.given()) return cannot_combine(program, d.out, d.split);
+    if (d.null.given() && !d.all.given()) return needs(program, d.null, "--all");
+    if (d.suffix.given() && !d.split.given()) return needs(program, d.suffix, "--split");
+    return std::nullopt;
 }
 
 std::optional<int> check_settings(const char *program, const Settings &s) {
@@ -121,6 +185,7 @@ std::optional<int> check_settings(const char *program, const Settings &s) {
     if (s.ldif_decode && !s.line_option.empty())
         return usage_error(program, "Options <-d> and <%s> cannot be combined\n", s.line_option.c_str());
     if (s.guess && s.utf8) return usage_error(program, "%s", "Options <-G> and <-u> cannot be combined\n");
+    if (const auto status = check_decoding(program, s)) return status;
     if (s.attr.empty()) {
         std::fputs("You must specify an attribute\n", stderr);
         opt_usage_to(stderr, program, opt_tool_table);
@@ -153,6 +218,14 @@ tool::Request make_request(const Settings &s) {
     r.utf8 = s.utf8;
     r.strip_newline = s.strip_newline;
     r.ldif_decode = s.ldif_decode;
+    const Decoding &d = s.decoding;
+    if (d.dn.given()) r.dn = d.dn_text;
+    r.values = d.split.given() ? tool::Selection::Values::kSplit
+               : d.all.given() ? tool::Selection::Values::kAll
+                               : tool::Selection::Values::kFirst;
+    r.terminator = d.null.given() ? '\0' : '\n';
+    r.split_prefix = d.prefix;
+    r.split_suffix = d.suffix_text;
     if (s.string_given) {
         r.source = tool::Source::kString;
         r.string = s.string;
@@ -210,11 +283,6 @@ mode_t new_file_permissions() {
     return 0666 & ~mask;
 }
 
-std::string directory_of(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // A temporary file that is removed unless it has been renamed into place.
 class TempFile {
 public:
@@ -247,33 +315,18 @@ private:
     int fd_;
 };
 
-void sync_directory(const std::string &dir) {
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);  // best effort: the rename has been made either way
-    ::close(fd);
-}
-
-// Gives the new file the old one's owner and group where that is allowed (as
-// root); otherwise the new file is the writer's, with the old permission bits.
-void keep_owner(int fd, const struct stat &old) {
-    struct stat now;
-    if (::fstat(fd, &now) != 0 || (now.st_uid == old.st_uid && now.st_gid == old.st_gid)) return;
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) errno = 0;  // not allowed: the writer's it stays
-}
-
 // Writes a new file beside the target and renames it over the target once it
 // is complete and on disk, so that a failed write leaves the old content.
 int replace_file(const std::string &path, tool::Stream &stream, const struct stat *old) {
-    const std::string dir = directory_of(path);
+    const std::string dir = tool::directory_of(path);
     TempFile tmp(dir + ".kestrin.XXXXXX");
     if (!tmp.created()) return fail_open(path);
-    if (old) keep_owner(tmp.fd(), *old);
+    if (old) tool::keep_owner(tmp.fd(), *old);
     const mode_t mode = old ? old->st_mode & 07777 : new_file_permissions();
     if (const int status = write_line(stream, tmp.fd())) return status;
     if (::fchmod(tmp.fd(), mode) != 0 || ::fsync(tmp.fd()) != 0 || !tmp.close_and_rename(path))
         return fail_output();
-    sync_directory(dir);
+    tool::sync_directory(dir);
     return 0;
 }
 
@@ -300,6 +353,7 @@ int run(int argc, char **argv) {
     // Every check that can fail is made before anything is written.
     tool::Stream stream;
     if (const int status = stream.prepare(make_request(s))) return status;
+    if (s.decoding.split.given()) return stream.write_files();
     return write_output(s, stream);
 }
 

@@ -19,6 +19,11 @@ extern "C" const opt_spec opt_tool_table[] = {
     {OPT_UTF8, "utf8", "write UTF-8 text as it is", "u", 0},
     {OPT_STRIP_NEWLINE, "strip-newline", "drop one newline at the end of input", "n", 0},
     {OPT_DECODE, "decode", "LDIF input: write the value of the attribute", "d", 0},
+    {OPT_DN, "dn", "with -d: only the entry of this dn", nullptr, 1},
+    {OPT_ALL, "all", "with -d: every value, each on a line of its own", nullptr, 0},
+    {OPT_NULL, "null", "with --all: end each value with a NUL byte", "0", 0},
+    {OPT_SPLIT, "split", "with -d: every value into a file <args>1, <args>2, ...", nullptr, 1},
+    {OPT_SPLIT_SUFFIX, "split-suffix", "with --split: put <args> after the number", nullptr, 1},
     {0, nullptr, nullptr, nullptr, 0},
 };
 

@@ -51,7 +51,12 @@ enum {
     OPT_WRAP,
     OPT_UTF8,
     OPT_STRIP_NEWLINE,
-    OPT_DECODE
+    OPT_DECODE,
+    OPT_DN,
+    OPT_ALL,
+    OPT_NULL,
+    OPT_SPLIT,
+    OPT_SPLIT_SUFFIX
 };
 extern const opt_spec opt_tool_table[];
 

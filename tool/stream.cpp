@@ -17,6 +17,7 @@
 #include "input.h"
 #include "io.h"
 #include "ldif/ldif.h"
+#include "split.h"
 // The writer's own pieces (the name check, the safe-string decision, the
 // line head and the folding), which this module feeds a value too large to
 // hold one part at a time. They have no C form: the library's C interface
@@ -158,6 +159,7 @@ struct Stream::Impl {
     bool utf8 = false;
     bool ldif_decode = false;
     LdifValue ldif_value;  // the way back (-d)
+    std::string split_prefix, split_suffix;
     Input input;
     size_t value_len = 0;  // bytes of the value (decoded, with -b)
     ldif::LineHead head;
@@ -335,7 +337,10 @@ int Stream::prepare(const Request &request) {
         return 1;
     }
     if (s.ldif_decode) {
-        const int status = s.ldif_value.prepare(s.input, s.attr);
+        s.split_prefix = request.split_prefix;
+        s.split_suffix = request.split_suffix;
+        const int status =
+            s.ldif_value.prepare(s.input, Selection{request.attr, request.dn, request.values, request.terminator});
         if (status != LdifValue::kReadFailed) return status;
         s.input_failed();
         return 1;
@@ -376,5 +381,14 @@ size_t Stream::size() const { return impl_->ldif_decode ? impl_->ldif_value.size
 bool Stream::detach(int fd) { return impl_->detach(fd); }
 
 Written Stream::write(int fd) { return impl_->write(fd); }
+
+int Stream::write_files() {
+    Impl &s = *impl_;
+    SplitFiles files(s.split_prefix, s.split_suffix);
+    const int status = s.ldif_value.write_files(s.input, files);
+    if (status != LdifValue::kReadFailed) return status;
+    s.input_failed();
+    return 1;
+}
 
 }  // namespace kestrin::tool

@@ -24,9 +24,11 @@
 #define KESTRIN_TOOL_STREAM_H
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "decode.h"
 #include "io.h"
 #include "ldif/ldif.h"
 
@@ -49,8 +51,13 @@ struct Request {
     bool utf8 = false;           // well-formed UTF-8 text stays plain
     bool strip_newline = false;  // drop one LF or CR LF at the end of the input first
     // The input is LDIF text: write the raw bytes of the first value of attr
-    // (the way back; the options above do not apply).
+    // (the way back; the options above do not apply), or of the values that
+    // the fields below ask for (decode.h).
     bool ldif_decode = false;
+    std::optional<std::string> dn;             // only the entries with this dn
+    Selection::Values values = Selection::Values::kFirst;
+    char terminator = '\n';                    // after each value, for kAll
+    std::string split_prefix, split_suffix;    // the files' names, for kSplit
     Source source = Source::kStdin;
     std::string string;  // the value, for kString
     std::string path;    // the file, for kFile
@@ -80,6 +87,10 @@ public:
     // or could not be kept apart from fd (its message has been written);
     // kOutputFailed: a write failed, errno tells why.
     Written write(int fd);
+
+    // The way back with kSplit: writes the files (split.h) and their names.
+    // 0, or the exit status after the message of the failure.
+    int write_files();
 
 private:
     struct Impl;

@@ -266,6 +266,16 @@ int ldif_reader_feed(ldif_reader *reader, const char *bytes, size_t len) KESTRIN
  */
 int ldif_reader_next(ldif_reader *reader, ldif_item *item) KESTRIN_NOEXCEPT;
 
+/*
+ * ldif_reader_in_entry: 1 when the item last returned lies inside an entry,
+ * else 0 (also for a NULL reader). It turns 1 with the item of the entry's
+ * "dn" line (its first piece, or its LDIF_ERROR) and stays 1 up to the item
+ * before the entry's LDIF_ENTRY_END, which gives 0. So a caller can tell
+ * the line that begins an entry from a "dn" line inside one, and from a
+ * line of the name alone ("dn" without ':', which begins none) outside one.
+ */
+int ldif_reader_in_entry(const ldif_reader *reader) KESTRIN_NOEXCEPT;
+
 /* ldif_reader_free: releases the reader (NULL is allowed). */
 void ldif_reader_free(ldif_reader *reader) KESTRIN_NOEXCEPT;
 

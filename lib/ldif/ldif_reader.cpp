@@ -54,6 +54,8 @@ public:
         return 0;
     }
 
+    bool in_entry() const { return in_entry_; }
+
     int next(ldif_item &item) {
         item = ldif_item{};
         if (value_out_) {  // the last item handed the buffer out
@@ -496,6 +498,10 @@ extern "C" int ldif_reader_feed(ldif_reader *reader, const char *bytes, size_t l
 extern "C" int ldif_reader_next(ldif_reader *reader, ldif_item *item) noexcept {
     if (!reader || !item) return LDIF_END;
     return reader->reader.next(*item);
+}
+
+extern "C" int ldif_reader_in_entry(const ldif_reader *reader) noexcept {
+    return reader && reader->reader.in_entry() ? 1 : 0;
 }
 
 extern "C" void ldif_reader_free(ldif_reader *reader) noexcept { delete reader; }

@@ -2,7 +2,8 @@
 // streaming reader (fed in pieces of several sizes, with a small and a large
 // buffer), ldif_parse_line walking the text, ldif2ekva, the entry queries,
 // ldif2ekva_set, ldif_file2ekva_set, ldif_read_entry with ldif2ekva, and the
-// tool's -d reading. For every attribute line they give the same
+// tool's -d reading (the first value, and every value as --all writes
+// them). For every attribute line they give the same
 // description, value and form, or all refuse it (file references off: a
 // URL line reads as the empty value, and the streaming reader gives its URL).
 //
@@ -260,17 +261,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using Kind = kestrin::tool::DecodedText::Kind;
     Kind want = Kind::kNoValue;
     std::string want_bytes;
+    std::vector<std::string> want_values;  // --all: every well-formed one, in order
     for (const Line &l : whole) {
         if (l.entry_end || l.name.size() != attr.size() || strncasecmp(l.name.data(), attr.data(), attr.size()) != 0 ||
             l.name.find('\0') != std::string::npos)
             continue;
+        if (!l.error) want_values.push_back(l.value);
+        if (want != Kind::kNoValue) continue;
         want = l.error ? Kind::kMalformed : l.form == LDIF_FORM_URL ? Kind::kFileReference : Kind::kValue;
         if (!l.error) want_bytes = l.value;
-        break;
     }
     if (attr.find('\0') == std::string::npos) {
         FUZZ_CHECK(got.kind == want);
         FUZZ_CHECK(got.bytes == want_bytes);
+        FUZZ_CHECK(got.values == want_values);
     }
 
     // The library reads the text up to its first NUL.

@@ -127,4 +127,24 @@ TEST(Reader, HandsOutAValueInsideThePieceWhereItLies) {
     ldif_reader_free(nullptr);
 }
 
+// Whether each item lies inside an entry: from its dn line (not a line of
+// the name alone) up to the item before its end.
+TEST(Reader, TellsWhetherAnItemLiesInsideAnEntry) {
+    const std::string text = "x: 0\ndn\n\nDN:: !\ncn: 1\ndn: b\n\ncn: 2\n";
+    ldif_reader *r = ldif_reader_create(0);
+    EXPECT_EQ(ldif_reader_in_entry(r), 0);
+    ASSERT_EQ(ldif_reader_feed(r, text.data(), text.size()), 0);
+    std::string seen;
+    ldif_item item;
+    for (int kind; (kind = ldif_reader_next(r, &item)) != LDIF_END;) {
+        if (kind == LDIF_NEED_INPUT)
+            ldif_reader_feed(r, nullptr, 0);
+        else
+            seen += std::to_string(kind) + (ldif_reader_in_entry(r) ? "+" : "-") + " ";
+    }
+    EXPECT_EQ(seen, "1- 1- 3+ 1+ 1+ 2- 1- ");
+    ldif_reader_free(r);
+    EXPECT_EQ(ldif_reader_in_entry(nullptr), 0);
+}
+
 }  // namespace

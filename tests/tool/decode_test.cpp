@@ -62,15 +62,7 @@ class Decode : public testutil::ToolTest {
 protected:
     // Runs a shell command line (kestrin is $K), standard input from `input`
     // (none: /dev/null), and collects standard output and error.
-    Outcome sh(const std::string &line, const std::string *input = nullptr) {
-        const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
-        if (input) spit(in, *input);
-        const std::string cmd = "K=" + quote(kBin) + "; { " + line + "; } <" + (input ? quote(in) : "/dev/null") +
-                                " >" + quote(out) + " 2>" + quote(err);
-        Outcome r = testutil::run_bash(cmd, out, err);
-        std::remove(out.c_str());
-        return r;
-    }
+    Outcome sh(const std::string &line, const std::string *input = nullptr) { return sh_with(kBin, line, input); }
     // kestrin -d -a attr over the text on standard input.
     Outcome decode(const std::string &attr, const std::string &text) {
         return sh("$K -d -a " + quote(attr), &text);
@@ -96,6 +88,11 @@ std::ostream &operator<<(std::ostream &os, const Case &c) { return os << c.what;
 
 Case value(const char *what, std::string attr, std::string text, std::string out) {
     return {what, std::move(attr), std::move(text), std::move(out), "", 0};
+}
+// The first of n values: the others are named on standard error.
+Case first_of(const char *what, std::string attr, std::string text, std::string out, int n) {
+    std::string err = "kestrin: " + std::to_string(n - 1) + " more values of <" + attr + "> in the input (see --all)\n";
+    return {what, std::move(attr), std::move(text), std::move(out), std::move(err), 0};
 }
 Case no_value(const char *what, std::string attr, std::string text) {
     std::string err = "No value of <" + attr + "> in the input\n";
@@ -127,16 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
         value("a name with options, whole", "userCertificate;binary", "userCertificate;BINARY:: AAEC\n",
               std::string("\0\1\2", 3)),
         value("the second of several entries", "sn", kTwoEntries, "Second"),
-        value("the first line that matches, across entries", "cn", kTwoEntries, "one"),
-        value("the dn itself", "dn", kTwoEntries, "cn=one,dc=example"),
-        value("lines before the first dn", "cn", "cn: before\ndn: cn=x\ncn: after\n", "before"),
+        first_of("the first line that matches, across entries", "cn", kTwoEntries, "one", 2),
+        first_of("the dn itself", "dn", kTwoEntries, "cn=one,dc=example", 2),
+        first_of("lines before the first dn", "cn", "cn: before\ndn: cn=x\ncn: after\n", "before", 2),
         value("after a comment", "cn", "# cn: commented out\ncn: real\n", "real"),
         value("a comment's folds are the comment's", "cn", "# comment\n cn: folded into the comment\ncn: real\n",
               "real"),
         value("a version line is passed over", "cn", "version: 1\ndn: cn=x\ncn: x\n", "x"),
         value("a version line is a line like any other", "version", "version: 1\ndn: cn=x\n", "1"),
         value("a change separator", "cn", "-\ncn: x\n", "x"),
-        value("a line without a colon is all name, its value empty", "cn", "cn\ncn: x\n", ""),
+        first_of("a line without a colon is all name, its value empty", "cn", "cn\ncn: x\n", "", 2),
         value("a folded name", "jpegPhoto", "dn: cn=x\njpeg\n Photo: x\n", "x"),
         value("a folded marker", "cn", "cn:\n : Zm9v\n", "foo"),
         value("a folded fill", "cn", "cn: \n  x\n", "x"),
@@ -166,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         value("an option that only begins with binary", "x;binaryfoo", "x;binaryfoo: /etc/hostname\n",
               "/etc/hostname"),
         value("a bad base64 line before the match does not matter", "cn", "sn:: !!!!\ncn: x\n", "x"),
-        value("only the first match counts", "cn", "cn: first\ncn:: !!!!\n", "first"),
+        first_of("only the first match counts", "cn", "cn: first\ncn:: !!!!\n", "first", 2),
         value("a longer or shorter name is another name", "cn", "cnx: 1\nc: 2\ncn;x: 3\ncn: 4\n", "4"),
         no_value("no such line", "sn", "dn: cn=x\ncn: x\n"),
         no_value("the name as given in the message", "CN", "dn: cn=x\nsn: x\n"),
