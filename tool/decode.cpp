@@ -267,7 +267,7 @@ LdifValue::~LdifValue() = default;
 int LdifValue::prepare(Input &input, const Selection &selection) {
     Impl &m = *impl_;
     m.select(selection);
-    const auto pieces = [&](auto &&f) { return input.each_piece(f); };
+    const auto pieces = [&](auto &&f) { return input.each_view(f); };
     bool entry_found = false;
     if (!m.survey(pieces, &entry_found)) return kReadFailed;
     input.skip_to_end();
@@ -305,7 +305,7 @@ Written LdifValue::write(Input &input, int fd) {
     const auto put = [&](const char *p, size_t n) { return out.put(p, n); };
     const auto end = [&](Kind) { return !all || out.put(&terminator, 1); };
     const int status =
-        m.hand_on([&](auto &&f) { return input.each_piece(f); }, 1, all ? m.found.count : 1, Target{kNothing, put, end});
+        m.hand_on([&](auto &&f) { return input.each_view(f); }, 1, all ? m.found.count : 1, Target{kNothing, put, end});
     if (status == kReadFailed) return Written::kInputFailed;  // errno tells
     if (status != 0 || !out.flush()) {
         errno = out.error();
@@ -319,7 +319,7 @@ Written LdifValue::write(Input &input, int fd) {
 
 int LdifValue::write_files(Input &input, SplitFiles &files) {
     Impl &m = *impl_;
-    const int status = m.hand_on([&](auto &&f) { return input.each_piece(f); }, 1, m.found.count,
+    const int status = m.hand_on([&](auto &&f) { return input.each_view(f); }, 1, m.found.count,
                                  Target{[&] { return files.begin(); },
                                         [&](const char *p, size_t n) { return files.write(p, n); },
                                         [&](Kind) { return files.end(); }});

@@ -46,6 +46,7 @@ char *input_read_file(const char *path, int *length) KESTRIN_NOEXCEPT;
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <ctime>
@@ -53,6 +54,7 @@ char *input_read_file(const char *path, int *length) KESTRIN_NOEXCEPT;
 #include <string_view>
 
 #include "io.h"
+#include "mapped.h"
 
 namespace kestrin::tool {
 
@@ -93,6 +95,37 @@ public:
         return unchanged() ? Pass::kDone : Pass::kReadFailed;
     }
 
+    // As each_piece, for a pass that only looks at the bytes: f(const char
+    // *piece, size_t n) is handed the bytes of a file in pieces of up to
+    // kView, mapped in place rather than copied (a file that cannot be
+    // mapped is read as each_piece reads it), which spares the copy through
+    // the kernel that is most of a pass over a large file. A file that shrinks while a piece of it
+    // is looked at fails the pass (EIO) once f returns; the bytes past its
+    // new end were zeros to f.
+    template <class F>
+    Pass each_view(F &&f) {
+        if (in_memory_) return f(static_cast<const char *>(data_.get()), size_) ? Pass::kDone : Pass::kStopped;
+        MappedWindows windows(fd_, start_);
+        for (size_t done = 0; done < size_;) {
+            size_t n = std::min(kView, size_ - done);
+            const char *piece = windows.view(done, n);
+            if (!piece) {  // not mapped: read, a piece at a time
+                n = std::min(kPiece, size_ - done);
+                if (!data_ && !allocate(piece_size() + 1)) return Pass::kReadFailed;
+                if (!read_at(data_.get(), done, n)) return Pass::kReadFailed;
+                piece = data_.get();
+            }
+            const bool go = f(piece, n);
+            if (windows.faulted()) {
+                errno = EIO;
+                return Pass::kReadFailed;
+            }
+            if (!go) return Pass::kStopped;
+            done += n;
+        }
+        return unchanged() ? Pass::kDone : Pass::kReadFailed;
+    }
+
     // Takes one line feed, or one CR LF, at the end of the input out of it
     // (before anything else reads it). false when reading the last bytes
     // failed (errno tells).
@@ -112,6 +145,7 @@ public:
 
 private:
     static constexpr size_t kPiece = size_t{256} << 10;        // read from a file at a time
+    static constexpr size_t kView = size_t{4} << 20;           // mapped at a time by each_view
     static constexpr size_t kMemoryLimit = size_t{1} << 20;    // a stream up to this long stays in memory
 
     struct FreeDeleter {

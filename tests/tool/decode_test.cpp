@@ -26,7 +26,7 @@ namespace {
 const std::string kBin = KESTRIN_BIN;
 const std::string kUsage = "Usage: " + kBin + testutil::kUsageBody;
 constexpr size_t kMiB = size_t{1} << 20;
-constexpr size_t kPiece = size_t{256} << 10;  // what the tool reads of a file at a time
+constexpr size_t kPiece = size_t{4} << 20;  // what the tool maps of a file at a time
 
 constexpr auto &slurp = testutil::read_file;
 constexpr auto &spit = testutil::write_file;
@@ -397,7 +397,7 @@ TEST_F(Decode, LongValuesFromEverySource) {
 // a file, inside the value: the text is laid out so that the byte lands at
 // offset kPiece - 1.
 TEST_F(Decode, LineEndsAtTheEdgeOfAPiece) {
-    const std::string bytes = random_bytes(kMiB / 2, 8);
+    const std::string bytes = random_bytes(kPiece * 3 / 4 + kMiB / 4, 8);
     const std::string body = folded("photo:: " + base64(bytes), 78, "\r\n");
     const std::string path = dir + "/in.ldif";
     for (const char *edge : {"\r", "\n", " "}) {

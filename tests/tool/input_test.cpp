@@ -183,14 +183,17 @@ TEST(InputStdin, ReadErrorEndsTheSpoolLoop) {
 
 using kestrin::tool::Input;
 
-// The pieces of one pass, joined, or "<failed: errno>".
-std::string one_pass(Input &input) {
+// The pieces of one pass (each_piece, or each_view), joined, or "<failed: errno>".
+std::string one_pass(Input &input, bool view = false) {
     std::string joined;
-    const Input::Pass pass = input.each_piece([&](char *p, size_t n) {
-        EXPECT_LE(n, input.piece_size());
+    const auto take = [&](const char *p, size_t n) {
+        if (!view) {
+            EXPECT_LE(n, input.piece_size());
+        }
         joined.append(p, n);
         return true;
-    });
+    };
+    const Input::Pass pass = view ? input.each_view(take) : input.each_piece(take);
     return pass == Input::Pass::kDone ? joined : "<failed: " + std::to_string(errno) + ">";
 }
 
@@ -203,6 +206,43 @@ TEST_F(InputFile, PassesOverAFileInPlace) {
     EXPECT_EQ(input.size(), bytes.size());
     EXPECT_TRUE(one_pass(input) == bytes);
     EXPECT_TRUE(one_pass(input) == bytes);
+    EXPECT_TRUE(one_pass(input, true) == bytes);
+}
+
+// Mapped in place from any offset of standard input (none of them on a page
+// border), across the windows' borders.
+TEST_F(InputFile, ViewsOfAFileFromAnyOffset) {
+    const std::string path = dir + "/f", bytes = random_bytes((9 << 20) + 3, 33);
+    write_file(path, bytes);
+    for (const off_t offset : {0, 1, 4095, 4097, (4 << 20) + 1}) {
+        const int fd = open(path.c_str(), O_RDONLY), saved = dup(STDIN_FILENO);
+        ASSERT_GE(lseek(fd, offset, SEEK_SET), 0);
+        dup2(fd, STDIN_FILENO);
+        Input input;
+        EXPECT_EQ(input.take_stdin(), 0);
+        EXPECT_TRUE(one_pass(input, true) == bytes.substr(static_cast<size_t>(offset))) << offset;
+        dup2(saved, STDIN_FILENO);
+        close(saved);
+        close(fd);
+    }
+}
+
+// A file cut short while a piece of it is mapped: the bytes past its new end
+// read as zeros, and the pass fails (EIO) instead of the process dying.
+TEST_F(InputFile, AFileCutWhileMappedFails) {
+    const std::string path = dir + "/f", bytes(600000, 'x');
+    write_file(path, bytes);
+    Input input;
+    ASSERT_EQ(input.take_file(path.c_str()), 0);
+    std::string seen;
+    const Input::Pass pass = input.each_view([&](const char *p, size_t n) {
+        EXPECT_EQ(truncate(path.c_str(), 1000), 0);
+        seen.assign(p + n - 10, 10);
+        return true;
+    });
+    EXPECT_EQ(pass, Input::Pass::kReadFailed);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(seen, std::string(10, '\0'));
 }
 
 TEST_F(InputFile, AFileThatChangesBetweenPassesFails) {
@@ -222,6 +262,7 @@ TEST_F(InputFile, AFileThatChangesBetweenPassesFails) {
         ASSERT_TRUE(one_pass(input) == bytes) << what;
         change(path);
         EXPECT_EQ(one_pass(input), "<failed: " + std::to_string(EIO) + ">") << what;
+        EXPECT_EQ(one_pass(input, true), "<failed: " + std::to_string(EIO) + ">") << what;
     }
 }
 
