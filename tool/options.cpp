@@ -19,6 +19,7 @@ extern "C" const opt_spec opt_tool_table[] = {
     {OPT_UTF8, "utf8", "write UTF-8 text as it is", "u", 0},
     {OPT_STRIP_NEWLINE, "strip-newline", "drop one newline at the end of input", "n", 0},
     {OPT_DECODE, "decode", "LDIF input: write the value of the attribute", "d", 0},
+    {OPT_CHECK, "check", "check the LDIF records of FILE (else stdin)", "c", 0},
     {0, nullptr, nullptr, nullptr, 0},
 };
 

@@ -51,7 +51,8 @@ enum {
     OPT_WRAP,
     OPT_UTF8,
     OPT_STRIP_NEWLINE,
-    OPT_DECODE
+    OPT_DECODE,
+    OPT_CHECK
 };
 extern const opt_spec opt_tool_table[];
 
