@@ -187,7 +187,8 @@ inline constexpr char kUsageBody[] =
     "  --wrap,\t-w <args>\t\tfold lines at <args> characters (0: never)\n"
     "  --utf8,\t-u\t\t\twrite UTF-8 text as it is\n"
     "  --strip-newline,\t-n\t\t\tdrop one newline at the end of input\n"
-    "  --decode,\t-d\t\t\tLDIF input: write the value of the attribute\n";
+    "  --decode,\t-d\t\t\tLDIF input: write the value of the attribute\n"
+    "  --check,\t-c\t\t\tcheck the LDIF records of FILE (else stdin)\n";
 
 // ---- records, sets and string lists ---------------------------------------
 

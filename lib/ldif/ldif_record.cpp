@@ -5,6 +5,7 @@
 // hands them out, in pieces; the lines that give a record its structure
 // (the dn, controls, the changetype, the modification lines, newrdn, ...)
 // are held whole in buffers of the reader's size.
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -28,14 +29,35 @@ constexpr char kNoModification[] = "expected add:, delete:, replace: or incremen
 // What a held line is.
 enum class Held : unsigned char { kVersion, kDn, kControl, kChangetype, kPart, kNewrdn, kDeleteoldrdn, kNewsuperior };
 
-// A control as it is kept until the record's change type is known: this
-// header, then the OID's bytes, then the value's.
+// A control as it is kept until the record's change type is known: a
+// header of kHeldHeader bytes (the lengths of the OID and the value, the
+// line, the form and flags), then the OID's bytes, then the value's.
 struct HeldControl {
-    size_t oid_len, value_len;
+    uint32_t oid_len, value_len;
     long line;
-    int form;
+    unsigned char form;
     bool critical, has_value;
 };
+constexpr size_t kHeldHeader = 2 * sizeof(uint32_t) + sizeof(long) + 1;
+
+void put_header(char *at, const HeldControl &h) {
+    std::memcpy(at, &h.oid_len, 4);
+    std::memcpy(at + 4, &h.value_len, 4);
+    std::memcpy(at + 8, &h.line, sizeof(long));
+    at[8 + sizeof(long)] = static_cast<char>(h.form | (h.critical ? 4 : 0) | (h.has_value ? 8 : 0));
+}
+
+HeldControl get_header(const char *at) {
+    HeldControl h{};
+    std::memcpy(&h.oid_len, at, 4);
+    std::memcpy(&h.value_len, at + 4, 4);
+    std::memcpy(&h.line, at + 8, sizeof(long));
+    const auto flags = static_cast<unsigned char>(at[8 + sizeof(long)]);
+    h.form = flags & 3;
+    h.critical = (flags & 4) != 0;
+    h.has_value = (flags & 8) != 0;
+    return h;
+}
 
 // The message of a name that only the head of a record may hold, or null.
 const char *misplaced(std::string_view name) {
@@ -295,22 +317,25 @@ private:
     void keep_control(std::string_view text) {
         const auto c = record::parse_control(text);
         if (!c) return fail(hold_line_, "malformed control");
-        const size_t at = controls_n_ + sizeof(HeldControl) + c->oid.size();
-        if (at + c->value.size() > room_ || at > room_) return fail(hold_line_, "controls too long");
+        // (The OID and the value are parts of a held line: both shorter than
+        // the buffer, so their lengths fit.)
+        const size_t at = controls_n_ + kHeldHeader + c->oid.size();
+        if (at > room_ || c->value.size() > room_ - at) return fail(hold_line_, "controls too long");
         char *out = controls_buffer();
-        HeldControl h{c->oid.size(), c->value.size(), hold_line_, LDIF_FORM_PLAIN, c->critical, c->has_value};
+        HeldControl h{static_cast<uint32_t>(c->oid.size()), static_cast<uint32_t>(c->value.size()), hold_line_,
+                      LDIF_FORM_PLAIN, c->critical, c->has_value};
         if (c->form == Form::kBase64) {
             const int got = base64_decode_n(c->value.data(), c->value.size(),
                                             reinterpret_cast<unsigned char *>(out + at), room_ - at);
             if (got < 0 || (got == 0 && !c->value.empty())) return fail(hold_line_, "malformed control");
-            h.value_len = static_cast<size_t>(got);
+            h.value_len = static_cast<uint32_t>(got);
             h.form = LDIF_FORM_BASE64;
         } else {
             if (!c->value.empty()) std::memcpy(out + at, c->value.data(), c->value.size());
             h.form = c->form == Form::kUrl ? LDIF_FORM_URL : LDIF_FORM_PLAIN;
         }
-        std::memcpy(out + controls_n_, &h, sizeof h);
-        std::memcpy(out + controls_n_ + sizeof h, c->oid.data(), c->oid.size());
+        put_header(out + controls_n_, h);
+        std::memcpy(out + controls_n_ + kHeldHeader, c->oid.data(), c->oid.size());
         controls_n_ = at + h.value_len;
         ++control_count_;
     }
@@ -318,18 +343,17 @@ private:
     // The next kept control, after the record's BEGIN.
     int control(ldif_record_item &out) {
         const char *at = controls_buffer() + control_at_;
-        HeldControl h;
-        std::memcpy(&h, at, sizeof h);
+        const HeldControl h = get_header(at);
         out = ldif_record_item{};
         out.kind = LDIF_REC_CONTROL;
-        out.name = at + sizeof h;
+        out.name = at + kHeldHeader;
         out.name_len = h.oid_len;
         out.flag = h.critical ? 1 : 0;
-        out.value = h.has_value ? at + sizeof h + h.oid_len : nullptr;
+        out.value = h.has_value ? at + kHeldHeader + h.oid_len : nullptr;
         out.value_len = h.value_len;
         out.form = h.form;
         out.line = h.line;
-        control_at_ += sizeof h + h.oid_len + h.value_len;
+        control_at_ += kHeldHeader + h.oid_len + h.value_len;
         --controls_left_;
         return out.kind;
     }
