@@ -61,10 +61,10 @@ HeldControl get_header(const char *at) {
 
 // The message of a name that only the head of a record may hold, or null.
 const char *misplaced(std::string_view name) {
+    if (!record::structural_name(name)) return nullptr;
     if (same_word(name, record::kChangetype)) return "changetype must follow the dn and the controls";
     if (same_word(name, record::kControl)) return "control must follow the dn";
-    if (same_word(name, record::kDn)) return "second dn in the record";
-    return nullptr;
+    return "second dn in the record";
 }
 
 }  // namespace
@@ -81,24 +81,24 @@ public:
 
     int feed(const char *bytes, size_t len) { return ldif_reader_feed(base_, bytes, len); }
 
+    // The items a base item gives go out as they come: the first into the
+    // caller's item, any more (two at most) into the queue.
     int next(ldif_record_item &out) {
         for (;;) {
             if (controls_left_ > 0) return control(out);
             if (queued_ > 0) {
                 out = queue_[head_++];
                 --queued_;
-                if (out.kind == LDIF_REC_BEGIN) {
-                    controls_left_ = control_count_;
-                    control_at_ = 0;
-                }
-                return out.kind;
+                return handed(out);
             }
             head_ = 0;
-            out = ldif_record_item{};
-            if (done_) return out.kind = LDIF_REC_DONE;
+            if (done_) return empty(out, LDIF_REC_DONE);
             ldif_item it;
-            switch (ldif_reader_next(base_, &it)) {
-                case LDIF_NEED_INPUT: return out.kind = LDIF_REC_NEED_INPUT;
+            const int base = ldif_reader_next(base_, &it);
+            out_ = &out;
+            emitted_ = false;
+            switch (base) {
+                case LDIF_NEED_INPUT: return empty(out, LDIF_REC_NEED_INPUT);
                 case LDIF_ATTR: line(it); break;
                 case LDIF_ERROR:
                     if (in_ != In::kSkip) fail(it.line, it.value);
@@ -107,10 +107,25 @@ public:
                 case LDIF_ENTRY_END: group_end(); break;
                 default: done_ = true; break;
             }
+            if (emitted_) return handed(out);
         }
     }
 
 private:
+    static int empty(ldif_record_item &out, int kind) {
+        out = ldif_record_item{};
+        return out.kind = kind;
+    }
+
+    // An item goes out; after a change record's BEGIN come its controls.
+    int handed(const ldif_record_item &out) {
+        if (out.kind == LDIF_REC_BEGIN) {
+            controls_left_ = control_count_;
+            control_at_ = 0;
+        }
+        return out.kind;
+    }
+
     // Where the reader is in a record.
     enum class In : unsigned char {
         kOutside,      // no record open
@@ -391,8 +406,14 @@ private:
 
     // ---- items -------------------------------------------------------------------
 
+    ldif_record_item &slot() {
+        if (emitted_) return queue_[queued_++];
+        emitted_ = true;
+        return *out_;
+    }
+
     ldif_record_item &push(int kind, long line) {
-        ldif_record_item &item = queue_[head_ + queued_++];
+        ldif_record_item &item = slot();
         item = ldif_record_item{};
         item.kind = kind;
         item.line = line;
@@ -426,13 +447,7 @@ private:
     }
 
     void pass(const ldif_item &it) {
-        ldif_record_item &item = push(LDIF_REC_VALUE, it.line);
-        item.name = it.name;
-        item.name_len = it.name_len;
-        item.value = it.value;
-        item.value_len = it.value_len;
-        item.form = it.form;
-        item.more = it.more;
+        slot() = {LDIF_REC_VALUE, 0, 0, 0, it.name, it.name_len, it.value, it.value_len, it.form, it.more, it.line};
         if (!it.more) passing_ = false;
     }
 
@@ -470,7 +485,9 @@ private:
     int op_ = LDIF_MOD_ADD;
     size_t controls_n_ = 0, control_count_ = 0, control_at_ = 0, controls_left_ = 0;
 
-    ldif_record_item queue_[3];
+    ldif_record_item *out_ = nullptr;  // the caller's item, while a base item is taken
+    bool emitted_ = false;             // it holds an item
+    ldif_record_item queue_[2];
     size_t head_ = 0, queued_ = 0;
     char message_[record::kMessageRoom] = {};
 };

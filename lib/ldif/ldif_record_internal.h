@@ -4,6 +4,8 @@
 // what one writes the other reads back.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -14,19 +16,61 @@
 namespace kestrin::ldif::record {
 
 // ASCII letter case ignored.
-bool same_word(std::string_view a, std::string_view b);
+inline bool same_word(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if ((a[i] >= 'A' && a[i] <= 'Z' ? a[i] | 0x20 : a[i]) != (b[i] >= 'A' && b[i] <= 'Z' ? b[i] | 0x20 : b[i]))
+            return false;
+    return true;
+}
 
-// RFC 4512: a name (a letter, then letters, digits and '-') or a numeric
-// OID, then options (';' and one or more letters, digits and '-').
-bool valid_description(std::string_view description);
 // number *("." number), each number one or more digits.
 bool valid_oid(std::string_view oid);
+// A numeric OID of two numbers or more (an attribute type).
+bool valid_numeric_type(std::string_view type);
+
+// The characters of attribute descriptions, as a table (every line of a
+// file is checked): letters, digits and '-' are key characters.
+inline constexpr unsigned char kAlpha = 1, kDigit = 2, kHyphen = 4;
+inline constexpr std::array<unsigned char, 256> kKeyClass = [] {
+    std::array<unsigned char, 256> t{};
+    for (int c = 'a'; c <= 'z'; ++c) t[static_cast<size_t>(c)] = t[static_cast<size_t>(c - 'a' + 'A')] = kAlpha;
+    for (int c = '0'; c <= '9'; ++c) t[static_cast<size_t>(c)] = kDigit;
+    t['-'] = kHyphen;
+    return t;
+}();
+inline unsigned char key_class(char c) { return kKeyClass[static_cast<unsigned char>(c)]; }
+
+// RFC 4512: a name (a letter, then key characters) or a numeric OID, then
+// options, each ';' and one or more key characters.
+inline bool valid_description(std::string_view d) {
+    if (d.empty()) return false;
+    size_t i = 0;
+    if (key_class(d[0]) & kAlpha) {
+        while (i < d.size() && key_class(d[i])) ++i;
+    } else {
+        i = std::min(d.find(';'), d.size());
+        if (!valid_numeric_type(d.substr(0, i))) return false;
+    }
+    while (i < d.size()) {
+        if (d[i] != ';') return false;
+        const size_t start = ++i;
+        while (i < d.size() && key_class(d[i])) ++i;
+        if (i == start) return false;
+    }
+    return true;
+}
 
 // Attribute names that give a record its structure and may not be those of
 // its attribute lines.
 inline constexpr std::string_view kDn = "dn", kControl = "control", kChangetype = "changetype";
 inline bool structural_name(std::string_view name) {
-    return same_word(name, kDn) || same_word(name, kControl) || same_word(name, kChangetype);
+    switch (name.size()) {
+        case kDn.size(): return same_word(name, kDn);
+        case kControl.size(): return same_word(name, kControl);
+        case kChangetype.size(): return same_word(name, kChangetype);
+        default: return false;
+    }
 }
 
 // The change type a changetype line names ("moddn" is modrdn), or none.

@@ -1,4 +1,5 @@
 // The rules of LDIF records: see ldif_record_internal.h.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -9,10 +10,6 @@ namespace kestrin::ldif::record {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_keychar(char c) { return is_alpha(c) || is_digit(c) || c == '-'; }
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; }
 
 // Where the numeric OID at the start of text ends (0: none there).
 size_t oid_end(std::string_view text) {
@@ -31,41 +28,9 @@ constexpr std::array<std::string_view, 4> kOps = {"add", "delete", "replace", "i
 
 }  // namespace
 
-bool same_word(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
-
 bool valid_oid(std::string_view oid) { return !oid.empty() && oid_end(oid) == oid.size(); }
 
-bool valid_description(std::string_view description) {
-    const size_t semi = description.find(';');
-    const std::string_view type = description.substr(0, semi);
-    if (type.empty()) return false;
-    if (is_digit(type[0])) {
-        if (!valid_oid(type) || type.find('.') == std::string_view::npos) return false;
-    } else {
-        if (!is_alpha(type[0])) return false;
-        for (const char c : type)
-            if (!is_keychar(c)) return false;
-    }
-    if (semi == std::string_view::npos) return true;
-    // Options: each one or more key characters after its ';'.
-    bool empty = true;
-    for (size_t i = semi + 1; i < description.size(); ++i) {
-        const char c = description[i];
-        if (c == ';' && !empty) {
-            empty = true;
-        } else if (is_keychar(c)) {
-            empty = false;
-        } else {
-            return false;
-        }
-    }
-    return !empty;
-}
+bool valid_numeric_type(std::string_view type) { return valid_oid(type) && type.find('.') != std::string_view::npos; }
 
 std::optional<ldif_change> change_named(std::string_view word) {
     if (same_word(word, "moddn")) return LDIF_CHANGE_MODRDN;
