@@ -20,6 +20,7 @@
 namespace kestrin::ldif {
 namespace {
 
+using record::is_word;
 using record::same_word;
 
 constexpr char kNoColon[] = "line without a colon";
@@ -62,8 +63,8 @@ HeldControl get_header(const char *at) {
 // The message of a name that only the head of a record may hold, or null.
 const char *misplaced(std::string_view name) {
     if (!record::structural_name(name)) return nullptr;
-    if (same_word(name, record::kChangetype)) return "changetype must follow the dn and the controls";
-    if (same_word(name, record::kControl)) return "control must follow the dn";
+    if (is_word(name, record::kChangetype)) return "changetype must follow the dn and the controls";
+    if (is_word(name, record::kControl)) return "control must follow the dn";
     return "second dn in the record";
 }
 
@@ -97,6 +98,7 @@ public:
             const int base = ldif_reader_next(base_, &it);
             out_ = &out;
             emitted_ = false;
+            if (base == LDIF_ATTR && in_ == In::kAttrs && !passing_ && !holding_ && plain_attr(it, out)) return out.kind;
             switch (base) {
                 case LDIF_NEED_INPUT: return empty(out, LDIF_REC_NEED_INPUT);
                 case LDIF_ATTR: line(it); break;
@@ -165,10 +167,10 @@ private:
         first_group_ = false;
         switch (in_) {
             case In::kOutside:
-                if (first && colon && same_word(name, "version")) return hold(it, Held::kVersion, hold_buffer());
+                if (first && colon && is_word(name, "version")) return hold(it, Held::kVersion, hold_buffer());
                 [[fallthrough]];
             case In::kVersion:
-                if (!colon || !same_word(name, record::kDn)) return fail(it.line, "record without a dn");
+                if (!colon || !is_word(name, record::kDn)) return fail(it.line, "record without a dn");
                 record_line_ = it.line;
                 return hold(it, Held::kDn, dn_buffer());
             case In::kHead: return head_line(it, name, colon);
@@ -195,19 +197,45 @@ private:
 
     // The line after the dn and any controls.
     void head_line(const ldif_item &it, std::string_view name, bool colon) {
-        if (colon && same_word(name, record::kControl)) return hold(it, Held::kControl, hold_buffer());
-        if (colon && same_word(name, record::kChangetype)) return hold(it, Held::kChangetype, hold_buffer());
+        if (colon && is_word(name, record::kControl)) return hold(it, Held::kControl, hold_buffer());
+        if (colon && is_word(name, record::kChangetype)) return hold(it, Held::kChangetype, hold_buffer());
         if (control_count_ > 0) return fail(it.line, "controls without a changetype");
         if (!attr_line(it, name, colon)) return;
         begin(LDIF_CHANGE_NONE, In::kAttrs);
         push_value(it);
     }
 
+    // The commonest line, an attribute line of an entry or add record with
+    // a sound description, given as its VALUE at once (false: any other).
+    bool plain_attr(const ldif_item &it, ldif_record_item &out) {
+        const std::string_view name(it.name, it.name_len);
+        if (record::structural_name(name) || !sound_description(name) || !had_colon(*base_)) return false;
+        last_line_ = it.line;
+        ++attrs_;
+        passing_ = it.more != 0;
+        out = {LDIF_REC_VALUE, 0, 0, 0, it.name, it.name_len, it.value, it.value_len, it.form, it.more, it.line};
+        return true;
+    }
+
+    // valid_description, remembered for the description last found sound at
+    // each place in a record: records of one file mostly name the same
+    // attributes in the same order.
+    bool sound_description(std::string_view name) {
+        Known &k = known_[attrs_ % kKnown];
+        if (name.size() == k.n && std::memcmp(name.data(), k.bytes, k.n) == 0) return true;
+        if (!record::valid_description(name)) return false;
+        if (name.size() <= sizeof k.bytes) {
+            std::memcpy(k.bytes, name.data(), name.size());
+            k.n = name.size();
+        }
+        return true;
+    }
+
     // Whether an attribute line of an entry or add record is sound (else
     // the record fails).
     bool attr_line(const ldif_item &it, std::string_view name, bool colon) {
         const char *m = colon ? misplaced(name) : kNoColon;
-        if (!m && !record::valid_description(name)) m = "invalid attribute description <%s>";
+        if (!m && !sound_description(name)) m = "invalid attribute description <%s>";
         if (m) {
             fail(it.line, m, name);
             return false;
@@ -248,7 +276,7 @@ private:
     // line is unexpected).
     void modrdn_line(const ldif_item &it, std::string_view name, bool colon, const char *want, Held held,
                      const char *missing) {
-        if (want && colon && same_word(name, want)) return hold(it, held, hold_buffer());
+        if (want && colon && is_word(name, want)) return hold(it, held, hold_buffer());
         if (const char *m = colon ? misplaced(name) : nullptr) return fail(it.line, m);
         fail(it.line, missing ? missing : "unexpected <%s> in a modrdn record", name);
     }
@@ -270,20 +298,24 @@ private:
         hold_to_ = to;
         hold_n_ = 0;
         hold_line_ = it.line;
-        const size_t n = std::min<size_t>(it.name_len, sizeof held_name_);
-        std::memcpy(held_name_, it.name, n);
-        held_name_n_ = n;
         holding_ = true;
         hold_piece(it);
     }
 
     void hold_piece(const ldif_item &it) {
-        if (it.value_len > room_ - hold_n_) return fail(hold_line_, "<%s> too long", {held_name_, held_name_n_});
+        if (it.value_len > room_ - hold_n_) return fail(hold_line_, "<%s> too long", held_word());
         if (it.value_len > 0) std::memcpy(hold_to_ + hold_n_, it.value, it.value_len);
         hold_n_ += it.value_len;
         if (it.more) return;
         holding_ = false;
         held();
+    }
+
+    // The name of the held line, in lower case.
+    std::string_view held_word() const {
+        static constexpr std::string_view kWords[] = {"version", "dn", "control", "changetype", "", "newrdn",
+                                                      "deleteoldrdn", "newsuperior"};
+        return held_ == Held::kPart ? record::op_word(op_) : kWords[static_cast<size_t>(held_)];
     }
 
     // A held line is whole.
@@ -477,13 +509,18 @@ private:
     char *hold_to_ = nullptr;
     size_t hold_n_ = 0;
     long hold_line_ = 0;
-    char held_name_[16] = {};
-    size_t held_name_n_ = 0;
 
     size_t dn_n_ = 0, part_n_ = 0;
     size_t attrs_ = 0, values_ = 0;
     int op_ = LDIF_MOD_ADD;
     size_t controls_n_ = 0, control_count_ = 0, control_at_ = 0, controls_left_ = 0;
+
+    static constexpr size_t kKnown = 32;
+    struct Known {
+        size_t n = SIZE_MAX;
+        char bytes[32];
+    };
+    Known known_[kKnown];
 
     ldif_record_item *out_ = nullptr;  // the caller's item, while a base item is taken
     bool emitted_ = false;             // it holds an item

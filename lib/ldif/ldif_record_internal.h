@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -15,7 +17,17 @@
 
 namespace kestrin::ldif::record {
 
-// ASCII letter case ignored.
+// Whether text is the word, a lower-case one of letters only, in any
+// letter case (a byte with 0x20 set is that lower-case letter only when it
+// is the letter in either case).
+inline bool is_word(std::string_view text, std::string_view word) {
+    if (text.size() != word.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if ((text[i] | 0x20) != word[i]) return false;
+    return true;
+}
+
+// Two texts equal, ASCII letter case ignored.
 inline bool same_word(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -41,13 +53,34 @@ inline constexpr std::array<unsigned char, 256> kKeyClass = [] {
 }();
 inline unsigned char key_class(char c) { return kKeyClass[static_cast<unsigned char>(c)]; }
 
+// Where the run of key characters from `from` ends. Names are checked
+// eight bytes at a time: a byte is a key character when it is below 0x80
+// and in '0'-'9', or in 'a'-'z' once 0x20 is set, or '-'.
+inline size_t key_run(std::string_view d, size_t from) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+    // High bit of each byte b (below 0x80) set when lo <= b <= hi.
+    const auto in = [](uint64_t w, unsigned lo, unsigned hi) {
+        return (w + kOnes * (0x80 - lo)) & ~(w + kOnes * (0x7F - hi)) & kHigh;
+    };
+    size_t i = from;
+    for (; i + 8 <= d.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, d.data() + i, 8);
+        if (w & kHigh) break;
+        const uint64_t ok = in(w, '0', '9') | in(w | kOnes * 0x20, 'a', 'z') | in(w, '-', '-');
+        if (ok != kHigh) break;
+    }
+    while (i < d.size() && key_class(d[i])) ++i;
+    return i;
+}
+
 // RFC 4512: a name (a letter, then key characters) or a numeric OID, then
 // options, each ';' and one or more key characters.
 inline bool valid_description(std::string_view d) {
     if (d.empty()) return false;
     size_t i = 0;
     if (key_class(d[0]) & kAlpha) {
-        while (i < d.size() && key_class(d[i])) ++i;
+        i = key_run(d, 1);
     } else {
         i = std::min(d.find(';'), d.size());
         if (!valid_numeric_type(d.substr(0, i))) return false;
@@ -55,7 +88,7 @@ inline bool valid_description(std::string_view d) {
     while (i < d.size()) {
         if (d[i] != ';') return false;
         const size_t start = ++i;
-        while (i < d.size() && key_class(d[i])) ++i;
+        i = key_run(d, i);
         if (i == start) return false;
     }
     return true;
@@ -66,9 +99,9 @@ inline bool valid_description(std::string_view d) {
 inline constexpr std::string_view kDn = "dn", kControl = "control", kChangetype = "changetype";
 inline bool structural_name(std::string_view name) {
     switch (name.size()) {
-        case kDn.size(): return same_word(name, kDn);
-        case kControl.size(): return same_word(name, kControl);
-        case kChangetype.size(): return same_word(name, kChangetype);
+        case kDn.size(): return is_word(name, kDn);
+        case kControl.size(): return is_word(name, kControl);
+        case kChangetype.size(): return is_word(name, kChangetype);
         default: return false;
     }
 }

@@ -33,9 +33,9 @@ bool valid_oid(std::string_view oid) { return !oid.empty() && oid_end(oid) == oi
 bool valid_numeric_type(std::string_view type) { return valid_oid(type) && type.find('.') != std::string_view::npos; }
 
 std::optional<ldif_change> change_named(std::string_view word) {
-    if (same_word(word, "moddn")) return LDIF_CHANGE_MODRDN;
+    if (is_word(word, "moddn")) return LDIF_CHANGE_MODRDN;
     for (size_t i = 1; i < kChanges.size(); ++i)
-        if (same_word(word, kChanges[i])) return static_cast<ldif_change>(i);
+        if (is_word(word, kChanges[i])) return static_cast<ldif_change>(i);
     return std::nullopt;
 }
 
@@ -45,7 +45,7 @@ std::string_view change_word(int change) {
 
 std::optional<ldif_mod_op> op_named(std::string_view name) {
     for (size_t i = 0; i < kOps.size(); ++i)
-        if (same_word(name, kOps[i])) return static_cast<ldif_mod_op>(i);
+        if (is_word(name, kOps[i])) return static_cast<ldif_mod_op>(i);
     return std::nullopt;
 }
 
@@ -63,7 +63,7 @@ std::optional<Control> parse_control(std::string_view text) {
     if (spaces > 0) {
         rest.remove_prefix(spaces);
         for (const std::string_view word : {std::string_view("true"), std::string_view("false")}) {
-            if (rest.size() >= word.size() && same_word(rest.substr(0, word.size()), word)) {
+            if (rest.size() >= word.size() && is_word(rest.substr(0, word.size()), word)) {
                 c.critical = word == "true";
                 rest.remove_prefix(word.size());
                 spaces = 0;
