@@ -5,6 +5,7 @@
 // (a backslash doubled), else as \xHH; a URL value is marked "url:"; the
 // line of the record is left out (it moves when a record is written back),
 // and so is whether a value was plain or base64 (the writer chooses again).
+// Also the loop that reads the records of a text whole.
 #pragma once
 
 #include <cstdio>
@@ -52,6 +53,31 @@ inline std::string record_text(const ldif_record &r) {
     if (r.newrdn) out += " newrdn=" + shown(r.newrdn, r.newrdn_len) + " deleteoldrdn=" + std::to_string(r.deleteoldrdn) + "\n";
     if (r.newsuperior) out += " newsuperior=" + shown(r.newsuperior, r.newsuperior_len) + "\n";
     return out;
+}
+
+// Reads the records of a text whole, the text handed over in one piece:
+// each record to on_record(const ldif_record &), each error to
+// on_error(const ldif_record_item &).
+template <class OnRecord, class OnError>
+void read_records(std::string_view text, OnRecord on_record, OnError on_error) {
+    ldif_record_reader *reader = ldif_record_reader_create(0);
+    if (!reader) return;
+    ldif_record_reader_feed(reader, text.data(), text.size());
+    for (;;) {
+        ldif_record *rec = nullptr;
+        ldif_record_item item;
+        const int kind = ldif_record_reader_read(reader, &rec, &item);
+        if (kind == LDIF_REC_DONE) break;
+        if (kind == LDIF_REC_NEED_INPUT) {
+            ldif_record_reader_feed(reader, nullptr, 0);
+        } else if (kind == LDIF_REC_ERROR) {
+            on_error(item);
+        } else {
+            on_record(*rec);
+            ldif_record_free(rec);
+        }
+    }
+    ldif_record_reader_free(reader);
 }
 
 }  // namespace testutil

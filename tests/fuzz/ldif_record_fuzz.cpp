@@ -120,39 +120,23 @@ bool url_with_nul(const ldif_record &r) {
 // whole-record form; with write_back each record is written back and read
 // again on the way.
 std::vector<std::string> records(const std::string &text, int mode, int width, bool write_back = true) {
-    ldif_record_reader *r = ldif_record_reader_create(0);
-    FUZZ_CHECK(r);
-    ldif_record_reader_feed(r, text.data(), text.size());
     std::vector<std::string> out;
-    for (;;) {
-        ldif_record *rec = nullptr;
-        ldif_record_item item;
-        const int kind = ldif_record_reader_read(r, &rec, &item);
-        if (kind == LDIF_REC_DONE) break;
-        if (kind == LDIF_REC_NEED_INPUT) {
-            FUZZ_CHECK(ldif_record_reader_feed(r, nullptr, 0) == 0);
-            continue;
-        }
-        if (kind == LDIF_REC_ERROR) {
-            out.push_back("error " + std::to_string(item.line) + " " + item.value);
-            continue;
-        }
-        FUZZ_CHECK(kind == LDIF_REC_END && rec);
-        const std::string shown = testutil::record_text(*rec);
+    const auto on_record = [&](const ldif_record &rec) {
+        const std::string shown = testutil::record_text(rec);
         out.push_back(shown);
-        if (write_back) {
-            int count = 0;
-            char *written = ldif_write_record(nullptr, &count, rec, mode, width);
-            FUZZ_CHECK((written != nullptr) == !url_with_nul(*rec));
-            if (written) {
-                const auto again = records(std::string(written, static_cast<size_t>(count)), mode, 0, false);
-                FUZZ_CHECK(again.size() == 1 && again[0] == shown);
-            }
-            std::free(written);
+        if (!write_back) return;
+        int count = 0;
+        char *written = ldif_write_record(nullptr, &count, &rec, mode, width);
+        FUZZ_CHECK((written != nullptr) == !url_with_nul(rec));
+        if (written) {
+            const auto again = records(std::string(written, static_cast<size_t>(count)), mode, 0, false);
+            FUZZ_CHECK(again.size() == 1 && again[0] == shown);
         }
-        ldif_record_free(rec);
-    }
-    ldif_record_reader_free(r);
+        std::free(written);
+    };
+    testutil::read_records(text, on_record, [&](const ldif_record_item &e) {
+        out.push_back("error " + std::to_string(e.line) + " " + e.value);
+    });
     return out;
 }
 

@@ -245,24 +245,13 @@ bool for_each_record(const char *path, Each each) {
     int len = 0;
     char *text = file_read_all(path, &len);
     if (!text) return false;
-    ldif_record_reader *reader = ldif_record_reader_create(0);
-    bool ok = reader != nullptr;
-    if (reader) ldif_record_reader_feed(reader, text, static_cast<size_t>(len));
-    ldif_record *rec = nullptr;
-    ldif_record_item item;
-    int kind;
-    while (reader && (kind = ldif_record_reader_read(reader, &rec, &item)) != LDIF_REC_DONE) {
-        if (kind == LDIF_REC_NEED_INPUT) {
-            ldif_record_reader_feed(reader, nullptr, 0);
-        } else if (kind == LDIF_REC_ERROR) {
-            std::printf("error %ld: %s\n", item.line, item.value);
+    bool ok = true;
+    testutil::read_records(
+        std::string_view(text, static_cast<size_t>(len)), [&](const ldif_record &r) { ok = each(r) && ok; },
+        [&](const ldif_record_item &e) {
+            std::printf("error %ld: %s\n", e.line, e.value);
             ok = false;
-        } else {
-            ok = each(*rec) && ok;
-            ldif_record_free(rec);
-        }
-    }
-    ldif_record_reader_free(reader);
+        });
     std::free(text);
     return ok;
 }

@@ -182,51 +182,24 @@ const std::string kShapes =
     "dn: cn=t,dc=example\nchangetype: add\nobjectClass: person\ncn: t\nsn:: IGxlYWRpbmcgc3BhY2U=\n";
 
 std::vector<std::string> whole_records(const std::string &text) {
-    ldif_record_reader *r = ldif_record_reader_create(0);
     std::vector<std::string> out;
-    EXPECT_EQ(ldif_record_reader_feed(r, text.data(), text.size()), 0);
-    bool ended = false;
-    for (;;) {
-        ldif_record *rec = nullptr;
-        ldif_record_item item;
-        const int kind = ldif_record_reader_read(r, &rec, &item);
-        if (kind == LDIF_REC_DONE) break;
-        if (kind == LDIF_REC_NEED_INPUT) {
-            EXPECT_FALSE(ended);
-            ended = true;
-            ldif_record_reader_feed(r, nullptr, 0);
-        } else if (kind == LDIF_REC_ERROR) {
-            out.push_back("error @" + std::to_string(item.line) + ": " + item.value);
-        } else {
-            EXPECT_EQ(kind, LDIF_REC_END);
-            out.push_back(testutil::record_text(*rec));
-            ldif_record_free(rec);
-        }
-    }
-    ldif_record_reader_free(r);
+    testutil::read_records(
+        text, [&](const ldif_record &r) { out.push_back(testutil::record_text(r)); },
+        [&](const ldif_record_item &e) { out.push_back("error @" + std::to_string(e.line) + ": " + e.value); });
     return out;
 }
 
 std::string written_back(const std::string &text, int mode, int width) {
-    ldif_record_reader *r = ldif_record_reader_create(0);
-    ldif_record_reader_feed(r, text.data(), text.size());
-    EXPECT_EQ(ldif_record_reader_feed(r, nullptr, 0), -1);  // the piece is not used up yet
     char *out = nullptr;
     int count = 0;
-    ldif_record *rec = nullptr;
-    int kind;
-    while ((kind = ldif_record_reader_read(r, &rec, nullptr)) != LDIF_REC_DONE) {
-        if (kind == LDIF_REC_NEED_INPUT) {
-            ldif_record_reader_feed(r, nullptr, 0);
-            continue;
-        }
-        EXPECT_EQ(kind, LDIF_REC_END);
-        if (count > 0) out = ldif_write_attr(out, &count, "", nullptr, 0, 0);  // the blank line between
-        out = ldif_write_record(out, &count, rec, mode, width);
-        EXPECT_NE(out, nullptr);
-        ldif_record_free(rec);
-    }
-    ldif_record_reader_free(r);
+    testutil::read_records(
+        text,
+        [&](const ldif_record &r) {
+            if (count > 0) out = ldif_write_attr(out, &count, "", nullptr, 0, 0);  // the blank line between
+            out = ldif_write_record(out, &count, &r, mode, width);
+            EXPECT_NE(out, nullptr);
+        },
+        [](const ldif_record_item &e) { ADD_FAILURE() << e.value; });
     return testutil::take(out);
 }
 
