@@ -3,8 +3,11 @@
 # base64 values, multi-valued attributes, a few 1 MB photos) with
 # ldif_file2ekva_set, streamed entry by entry (ldif_read_entry, ldif2ekva,
 # ekva_free), with the streaming reader (ldif_reader_*), with OpenLDAP's C
-# reader and with python-ldap's LDIFParser, in one run; prints the ratios,
-# the reader's MB/s and the peak memory.
+# reader and with python-ldap's LDIFParser, in one run; then the same export
+# as "changetype: add" records and as modify records of three modifications
+# each with the record reader (ldif_record_reader_*), with OpenLDAP's reader
+# and with kestrin -c; prints the ratios, the readers' MB/s and the peak
+# memory.
 # Usage: bash bench/ldif.sh [ENTRIES]   (build first: cmake --build --preset default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,7 +55,6 @@ if [ -x "$bin/kestrin_ldif_load_openldap" ]; then
         p_wall=$(awk -v a="$p_wall" -v b="$w" 'BEGIN { print (b < a ? b : a) }')
         p_cpu=$(awk -v a="$p_cpu" -v b="$c" 'BEGIN { print (b < a ? b : a) }')
     done
-    rm -f "$rss"
     awk -v sw="$s_wall" -v sc="$s_cpu" -v pw="$p_wall" -v pc="$p_cpu" -v m="$s_peak" 'BEGIN {
         printf "streaming (ldif_read_entry, ldif2ekva, ekva_free), whole process: best %.3fs wall, %.3fs CPU;" \
                " OpenLDAP %.3fs wall, %.3fs CPU\n", sw, sc, pw, pc
@@ -63,9 +65,9 @@ if [ -x "$bin/kestrin_ldif_load_openldap" ]; then
     # alternating, in this run.
     r_best=1e9 o_best2=1e9 m_best=1e9
     for _ in $(seq "$repeat"); do
-        read -r _ b _ bytes < <("$bin/kestrin_ldif_reader" "$file" 1)
+        read -r _ b _ bytes _ < <("$bin/kestrin_ldif_reader" "$file" 1)
         r_best=$(awk -v a="$r_best" -v b="$b" 'BEGIN { print (b < a ? b : a) }')
-        read -r _ b _ _ < <("$bin/kestrin_ldif_reader" "$file" 1 map)
+        read -r _ b _ _ _ < <("$bin/kestrin_ldif_reader" "$file" 1 map)
         m_best=$(awk -v a="$m_best" -v b="$b" 'BEGIN { print (b < a ? b : a) }')
         read -r _ b _ < <("$bin/kestrin_ldif_load_openldap" "$file" 1)
         o_best2=$(awk -v a="$o_best2" -v b="$b" 'BEGIN { print (b < a ? b : a) }')
@@ -79,6 +81,46 @@ if [ -x "$bin/kestrin_ldif_load_openldap" ]; then
         printf "   -> reader speed ratio %.2f (target >= 3), peak memory %.1f MiB (target <= 8)\n", o / r, m / 1024
         printf "   the file mapped 4 MiB at a time instead: best %.4fs = %.0f MB/s, ratio %.2f, peak memory %.1f MiB\n",
                mb, size / mb / 1e6, o / mb, mm / 1024 }'
+    # Change records: the record reader (bench/ldif_reader.c with "records",
+    # every item pulled, the file read in pieces of 1 MiB) against the peer's loop over
+    # the same file, best of REPEAT alternating passes; then kestrin -c
+    # against the record reader alone, each as a whole process, best wall
+    # time of STREAM_REPEAT alternating runs, and their peak memory.
+    kestrin=${KESTRIN:-$(dirname "$bin")/kestrin}
+    for form in add modify; do
+        cf=${file%.ldif}_$form.ldif
+        [ -f "$cf" ] || "$bin/kestrin_ldif_gen" "$cf" "$entries" "$form"
+        csize=$(stat -c %s "$cf")
+        cat "$cf" > /dev/null
+        least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b < a ? b : a) }'; }
+        most() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > a ? b : a) }'; }
+        c_best=1e9 c_map=1e9 o_best3=1e9
+        for _ in $(seq "$repeat"); do
+            read -r _ b n _ _ < <("$bin/kestrin_ldif_reader" "$cf" 1 read records)
+            c_best=$(least "$c_best" "$b")
+            read -r _ b _ _ _ < <("$bin/kestrin_ldif_reader" "$cf" 1 map records)
+            c_map=$(least "$c_map" "$b")
+            read -r _ b _ < <("$bin/kestrin_ldif_load_openldap" "$cf" 1)
+            o_best3=$(least "$o_best3" "$b")
+        done
+        k_wall=1e9 k_peak=0 r_wall=1e9 r_peak=0
+        for _ in $(seq "${STREAM_REPEAT:-11}"); do
+            read -r w _ m < <(run "$kestrin" -c "$cf")
+            k_wall=$(least "$k_wall" "$w")
+            k_peak=$(most "$k_peak" "$m")
+            read -r w _ m < <(run "$bin/kestrin_ldif_reader" "$cf" 1 read records)
+            r_wall=$(least "$r_wall" "$w")
+            r_peak=$(most "$r_peak" "$m")
+        done
+        awk -v form="$form" -v c="$c_best" -v cm="$c_map" -v o="$o_best3" -v size="$csize" -v n="$n" -v kw="$k_wall" \
+            -v rw="$r_wall" -v km="$k_peak" -v rm="$r_peak" 'BEGIN {
+            printf "record reader, %s records (%d, %d bytes): best %.4fs = %.0f MB/s; OpenLDAP best %.4fs" \
+                   " -> ratio %.2f (target >= 3); the file mapped: %.4fs, ratio %.2f\n",
+                   form, n, size, c, size / c / 1e6, o, o / c, cm, o / cm
+            printf "   kestrin -c %.3fs vs the record reader %.3fs, whole processes -> %.2f (target <= 1.2);" \
+                   " peak memory %.1f MiB and %.1f MiB (target <= 8)\n", kw, rw, kw / rw, km / 1024, rm / 1024 }'
+    done
+    rm -f "$rss"
 else
     echo "OpenLDAP peer not built (install libldap-dev)"
 fi

@@ -1,6 +1,9 @@
 // Writes a directory-sized LDIF file with the library's own writer: entries
 // with folded lines, base64 values, multi-valued attributes and a few large
-// binary values. Usage: ldif_gen FILE [ENTRIES]
+// binary values; or the same entries as "changetype: add" records, or as
+// modify records of three modifications each (the description replaced,
+// the two mail values added, the password or a photo replaced).
+// Usage: ldif_gen FILE [ENTRIES [entries|add|modify]]
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -18,10 +21,12 @@ void line(FILE *out, const char *name, const std::string &value, int mode = LDIF
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FILE [ENTRIES]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE [ENTRIES [entries|add|modify]]\n", argv[0]);
         return 2;
     }
     const int entries = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const std::string form = argc > 3 ? argv[3] : "entries";
+    const bool modify = form == "modify";
     FILE *out = std::fopen(argv[1], "w");
     if (!out) return 1;
     std::mt19937 rng(2026);
@@ -30,6 +35,23 @@ int main(int argc, char **argv) {
     for (int i = 0; i < entries; ++i) {
         const std::string uid = "user" + std::to_string(i);
         line(out, "dn", "uid=" + uid + ",ou=people,dc=example,dc=org", LDIF_ENC_AUTO8);
+        if (modify) {
+            std::string description;
+            for (int w = 0; w < 30; ++w) description += std::string(words[rng() % 8]) + " ";
+            std::string secret(i % 10000 == 5 ? 1 << 20 : 20, '\0');
+            for (auto &c : secret) c = static_cast<char>(rng());
+            std::fputs("changetype: modify\nreplace: description\n", out);
+            line(out, "description", description);
+            std::fputs("-\nadd: mail\n", out);
+            line(out, "mail", uid + "@example.org");
+            line(out, "mail", uid + ".alias@example.org");
+            const char *third = secret.size() > 20 ? "jpegPhoto" : "userPassword";
+            std::fprintf(out, "-\nreplace: %s\n", third);
+            line(out, third, secret, LDIF_ENC_BASE64);
+            std::fputs("-\n\n", out);
+            continue;
+        }
+        if (form == "add") std::fputs("changetype: add\n", out);
         for (const char *oc : {"top", "person", "organizationalPerson", "inetOrgPerson"}) line(out, "objectClass", oc);
         line(out, "uid", uid);
         line(out, "cn", std::string("Test User ") + std::to_string(i));

@@ -146,6 +146,13 @@
 #define ldif_reader_next kestrin_ldif_reader_next
 #define ldif_reader_in_entry kestrin_ldif_reader_in_entry
 #define ldif_reader_free kestrin_ldif_reader_free
+#define ldif_record_reader_create kestrin_ldif_record_reader_create
+#define ldif_record_reader_feed kestrin_ldif_record_reader_feed
+#define ldif_record_reader_next kestrin_ldif_record_reader_next
+#define ldif_record_reader_read kestrin_ldif_record_reader_read
+#define ldif_record_reader_free kestrin_ldif_record_reader_free
+#define ldif_record_free kestrin_ldif_record_free
+#define ldif_write_record kestrin_ldif_write_record
 #define ldif_next_entry kestrin_ldif_next_entry
 #define ldif_read_entry kestrin_ldif_read_entry
 #define ldif2ekva kestrin_ldif2ekva

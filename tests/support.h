@@ -196,7 +196,8 @@ inline constexpr char kUsageBody[] =
     "  --all\t\t\twith -d: every value, each on a line of its own\n"
     "  --null,\t-0\t\t\twith --all: end each value with a NUL byte\n"
     "  --split <args>\t\t\twith -d: every value into a file <args>1, <args>2, ...\n"
-    "  --split-suffix <args>\t\t\twith --split: put <args> after the number\n";
+    "  --split-suffix <args>\t\t\twith --split: put <args> after the number\n"
+    "  --check,\t-c\t\t\tcheck the LDIF records of FILE (else stdin)\n";
 
 // ---- records, sets and string lists ---------------------------------------
 

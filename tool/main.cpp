@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "check.h"
 #include "options.h"
 #include "stream.h"
 #include "version.h"
@@ -73,6 +74,10 @@ struct Settings {
     // them means anything when LDIF is read back (-d).
     std::string line_option;
     Decoding decoding;
+    // -c: its FILE (a positional argument after -c; none, or "-": standard
+    // input), and the first option given that -c cannot be combined with.
+    bool check = false, check_file_given = false;
+    std::string check_file, other_option;
 };
 
 // A fold width: a decimal number, 0 or 2..2147483647.
@@ -103,6 +108,15 @@ int usage_error(const char *program, const char *format, const char *argument) {
 
 // Acts on one parsed option; returns the exit status when the run ends here.
 std::optional<int> apply_option(int code, const char *value, const char *program, Settings &s) {
+    if (code > 0 && code != OPT_CHECK && code != OPT_VERSION && s.other_option.empty()) s.other_option = opt_written();
+    // After -c one argument, or a lone "-", is its FILE.
+    const bool check_file = s.check && !s.check_file_given &&
+                            (code == OPT_UNEXPECTED || (code == OPT_UNRECOGNISED && std::strcmp(value, "-") == 0));
+    if (check_file) {
+        s.check_file_given = true;
+        s.check_file = value;
+        return std::nullopt;
+    }
     switch (code) {
         case OPT_B64_READ: case OPT_B64_WRITE: case OPT_B64_GUESS:
         case OPT_WRAP: case OPT_UTF8: case OPT_STRIP_NEWLINE:
@@ -128,6 +142,7 @@ std::optional<int> apply_option(int code, const char *value, const char *program
         case OPT_UTF8: s.utf8 = true; break;
         case OPT_STRIP_NEWLINE: s.strip_newline = true; break;
         case OPT_DECODE: s.ldif_decode = true; break;
+        case OPT_CHECK: s.check = true; break;
         case OPT_UNRECOGNISED: return usage_error(program, "Unknown option <%s>\n", value);
         case OPT_UNEXPECTED: return usage_error(program, "Unexpected argument <%s>\n", value);
         case OPT_NEEDS_VALUE: return usage_error(program, "Option <%s> needs a value\n", value);
@@ -182,6 +197,9 @@ std::optional<int> check_decoding(const char *program, const Settings &s) {
 
 std::optional<int> check_settings(const char *program, const Settings &s) {
     // Options that cannot go together are command-line errors.
+    if (s.check && !s.other_option.empty())
+        return usage_error(program, "Options <-c> and <%s> cannot be combined\n", s.other_option.c_str());
+    if (s.check) return std::nullopt;
     if (s.ldif_decode && !s.line_option.empty())
         return usage_error(program, "Options <-d> and <%s> cannot be combined\n", s.line_option.c_str());
     if (s.guess && s.utf8) return usage_error(program, "%s", "Options <-G> and <-u> cannot be combined\n");
@@ -350,6 +368,7 @@ int run(int argc, char **argv) {
     Settings s;
     if (const auto status = read_command_line(argc, argv, s)) return *status;
     if (const auto status = check_settings(argv[0], s)) return *status;
+    if (s.check) return tool::check_input(s.check_file_given && s.check_file != kStdStream ? &s.check_file : nullptr);
     // Every check that can fail is made before anything is written.
     tool::Stream stream;
     if (const int status = stream.prepare(make_request(s))) return status;

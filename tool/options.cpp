@@ -24,6 +24,7 @@ extern "C" const opt_spec opt_tool_table[] = {
     {OPT_NULL, "null", "with --all: end each value with a NUL byte", "0", 0},
     {OPT_SPLIT, "split", "with -d: every value into a file <args>1, <args>2, ...", nullptr, 1},
     {OPT_SPLIT_SUFFIX, "split-suffix", "with --split: put <args> after the number", nullptr, 1},
+    {OPT_CHECK, "check", "check the LDIF records of FILE (else stdin)", "c", 0},
     {0, nullptr, nullptr, nullptr, 0},
 };
 

@@ -56,7 +56,8 @@ enum {
     OPT_ALL,
     OPT_NULL,
     OPT_SPLIT,
-    OPT_SPLIT_SUFFIX
+    OPT_SPLIT_SUFFIX,
+    OPT_CHECK
 };
 extern const opt_spec opt_tool_table[];
 

@@ -280,6 +280,309 @@ int ldif_reader_in_entry(const ldif_reader *reader) KESTRIN_NOEXCEPT;
 void ldif_reader_free(ldif_reader *reader) KESTRIN_NOEXCEPT;
 
 /*
+ * Records: the record reader reads LDIF as RFC 2849 records, entries and
+ * change records, which may be mixed in one input in any order, and checks
+ * the structure of each, so that a malformed record is reported with its
+ * line before it reaches a server. It is built on the streaming reader: the
+ * same reading rules, the input in pieces of any size, bounded memory
+ * whatever the size of a value, no file ever opened.
+ *
+ * A record begins at its "dn:" line (plain or base64) and ends at the next
+ * blank line or at the end of the input; "version: 1" may stand before the
+ * first record, with or without a blank line after it. Names of the lines
+ * that give a record its structure (dn, control, changetype, newrdn,
+ * deleteoldrdn, newsuperior, the add/delete/replace/increment lines of a
+ * modify record) and the words after them (the change types, true and
+ * false) are read in any letter case.
+ *   entry     the dn, then one or more attribute lines ("cn: x")
+ *   add       the dn, any control lines, "changetype: add", then one or more
+ *             attribute lines
+ *   delete    the dn, any control lines, "changetype: delete", nothing more
+ *   modify    the dn, any control lines, "changetype: modify", then any
+ *             number of modifications, each a line "add: A", "delete: A",
+ *             "replace: A" or "increment: A" (RFC 4525) naming an attribute
+ *             description A, lines of values of A ("A: value"; an increment
+ *             exactly one), and a line "-"; the last "-" of a record may be
+ *             left out, as ldapmodify allows
+ *   modrdn    the dn, any control lines, "changetype: modrdn" (or "moddn",
+ *             the same), "newrdn: RDN", "deleteoldrdn: 0" or "1" (required,
+ *             as ldapmodify requires it), and optionally "newsuperior: DN"
+ * A control line is "control: OID" (a numeric OID), then optionally one or
+ * more spaces and "true" or "false" (its criticality; false when left out),
+ * then optionally its value right after the OID or the criticality: ": text",
+ * ":: base64" or ":< url". Spaces may end a control line without a value.
+ * An attribute description is one of RFC 4512: a name (a letter, then
+ * letters, digits and '-') or a numeric OID, then options, each ';' and one
+ * or more letters, digits and '-' ("cn", "cn;lang-de",
+ * "userCertificate;binary", "2.5.4.3"). Attribute values take any form:
+ * plain, base64, or a URL (a file reference, given as its URL, never
+ * opened). The dn, newrdn and newsuperior are plain or base64.
+ *
+ *   ldif_record_reader *r = ldif_record_reader_create(0);
+ *   ldif_record_item item;
+ *   for (;;) {
+ *       int kind = ldif_record_reader_next(r, &item);
+ *       if (kind == LDIF_REC_NEED_INPUT) {
+ *           ssize_t n = read(fd, buf, sizeof buf);   // 0 at the end
+ *           ldif_record_reader_feed(r, buf, n > 0 ? (size_t)n : 0);
+ *           continue;
+ *       }
+ *       if (kind == LDIF_REC_DONE) break;
+ *       if (kind == LDIF_REC_ERROR) fprintf(stderr, "line %ld: %s\n", item.line, item.value);
+ *       ...  // LDIF_REC_BEGIN, LDIF_REC_VALUE, ... LDIF_REC_END
+ *   }
+ *   ldif_record_reader_free(r);
+ *
+ * Items (ldif_record_item.kind, also the result of ldif_record_reader_next),
+ * a record's in this order: BEGIN, its CONTROLs, then for an entry or an add
+ * record its VALUEs, for a modify record each modification as MOD_BEGIN,
+ * its VALUEs and MOD_END, for a modrdn record NEWRDN, DELETEOLDRDN and
+ * NEWSUPERIOR when there is one; then END.
+ *   LDIF_REC_NEED_INPUT   every byte handed over is used up: hand over the
+ *                         next piece with ldif_record_reader_feed.
+ *   LDIF_REC_BEGIN        a record: change its ldif_change (LDIF_CHANGE_NONE
+ *                         for an entry), value/value_len its dn, line the
+ *                         line of the dn.
+ *   LDIF_REC_CONTROL      a control: name/name_len its OID, flag 1 when it is
+ *                         critical, value/value_len its value (base64
+ *                         decoded; NULL when it has none) and form the
+ *                         value's ldif_form.
+ *   LDIF_REC_VALUE        an attribute value of an entry or an add record,
+ *                         or a value of the current modification:
+ *                         name/name_len the attribute description as
+ *                         written, value/value_len the bytes (base64
+ *                         decoded; for LDIF_FORM_URL the URL), form the
+ *                         ldif_form. A value larger than the reader's buffer
+ *                         comes out in several items, each but the last with
+ *                         more = 1, as the streaming reader gives it.
+ *   LDIF_REC_MOD_BEGIN    a modification: op its ldif_mod_op, name/name_len
+ *                         its attribute description.
+ *   LDIF_REC_MOD_END      the end of the modification (its "-" line, or the
+ *                         end of the record where the last "-" is left out).
+ *   LDIF_REC_NEWRDN       value/value_len the new RDN.
+ *   LDIF_REC_DELETEOLDRDN flag 0 or 1.
+ *   LDIF_REC_NEWSUPERIOR  value/value_len the new superior's DN.
+ *   LDIF_REC_END          the end of the record, line where it began.
+ *   LDIF_REC_ERROR        a malformed record: line the line at fault, value
+ *                         a message (a NUL-terminated text). The record is
+ *                         given up (no LDIF_REC_END follows; its items before
+ *                         the error have come out, VALUE pieces marked more
+ *                         too), the rest of it passed over, and the next call
+ *                         goes on with the next record. The messages (%s a
+ *                         text of the input: bytes other than printable
+ *                         ASCII as \xHH, cut at 40 characters with "..."):
+ *       "record without a dn"  a record whose first line is not a dn line
+ *       "unsupported version <%s>"  a version line other than "version: 1"
+ *       "<%s> cannot be a file reference"  a dn, newrdn, newsuperior or
+ *           another line of the structure given as a URL
+ *       "<%s> too long"  such a value larger than the reader's buffer
+ *       "malformed control"  a control line not as above
+ *       "controls too long"  the controls of a record, held until its
+ *           change type is known, larger than the reader's buffer
+ *       "controls without a changetype"  control lines not followed by one
+ *       "unknown change type <%s>"
+ *       "changetype must follow the dn and the controls"  a changetype line
+ *           elsewhere (in an entry too)
+ *       "control must follow the dn"  a control line after other lines
+ *       "second dn in the record"  a dn line inside a record (a blank line
+ *           left out between two records?)
+ *       "line without a colon"  in an entry or an add record ("-" too), or
+ *           as a value of a modification
+ *       "invalid attribute description <%s>"
+ *       "record without attributes"  an entry or add record with none
+ *       "values in a delete record"
+ *       "expected add:, delete:, replace: or increment:"  where a
+ *           modification begins
+ *       "value of <%s> in a part for <%s>"  a value line of another
+ *           attribute than its modification's (letter case ignored)
+ *       "missing '-' before the next modification"
+ *       "increment takes exactly one value"
+ *       "modrdn without newrdn"
+ *       "modrdn without deleteoldrdn"
+ *       "deleteoldrdn must be 0 or 1"
+ *       "unexpected <%s> in a modrdn record"  any other line there
+ *       and the streaming reader's "malformed base64 value" and "attribute
+ *       description too long".
+ *   LDIF_REC_DONE         the input has ended and every item is out; every
+ *                         later call gives LDIF_REC_DONE again.
+ * The pointers of an item are valid until the next call with the reader; a
+ * piece handed over must stay as it is until the reader asks for the next
+ * one, as for the streaming reader.
+ */
+typedef struct ldif_record_reader ldif_record_reader;
+
+typedef enum ldif_change {
+    LDIF_CHANGE_NONE = 0,   /* an entry (a content record) */
+    LDIF_CHANGE_ADD = 1,
+    LDIF_CHANGE_DELETE = 2,
+    LDIF_CHANGE_MODIFY = 3,
+    LDIF_CHANGE_MODRDN = 4  /* "modrdn" or "moddn" */
+} ldif_change;
+
+typedef enum ldif_mod_op {
+    LDIF_MOD_ADD = 0,
+    LDIF_MOD_DELETE = 1,
+    LDIF_MOD_REPLACE = 2,
+    LDIF_MOD_INCREMENT = 3
+} ldif_mod_op;
+
+enum {
+    LDIF_REC_NEED_INPUT = 0,
+    LDIF_REC_BEGIN = 1,
+    LDIF_REC_CONTROL = 2,
+    LDIF_REC_VALUE = 3,
+    LDIF_REC_MOD_BEGIN = 4,
+    LDIF_REC_MOD_END = 5,
+    LDIF_REC_NEWRDN = 6,
+    LDIF_REC_DELETEOLDRDN = 7,
+    LDIF_REC_NEWSUPERIOR = 8,
+    LDIF_REC_END = 9,
+    LDIF_REC_ERROR = 10,
+    LDIF_REC_DONE = 11
+};
+
+typedef struct ldif_record_item {
+    int kind;          /* LDIF_REC_BEGIN, ... as returned */
+    int change;        /* BEGIN: an ldif_change */
+    int op;            /* MOD_BEGIN: an ldif_mod_op */
+    int flag;          /* CONTROL: 1 when critical; DELETEOLDRDN: 0 or 1 */
+    const char *name;  /* VALUE, MOD_BEGIN: the attribute description; CONTROL: the OID */
+    size_t name_len;
+    const char *value; /* BEGIN: the dn; VALUE, CONTROL, NEWRDN, NEWSUPERIOR: the bytes; ERROR: the message */
+    size_t value_len;
+    int form;          /* VALUE, CONTROL: the value's ldif_form */
+    int more;          /* VALUE: 1 when further pieces of this value follow */
+    long line;         /* the line number, from 1 */
+} ldif_record_item;
+
+/*
+ * ldif_record_reader_create: a new record reader whose buffer holds
+ * buffer_size bytes of a value (0: 64 KiB; at least 64), as
+ * ldif_reader_create. The dn, the controls of a record and each line of
+ * its structure must fit in it. It takes seven times that, and no more.
+ * Returns the reader (free it with ldif_record_reader_free), or NULL when
+ * memory runs out.
+ * ldif_record_reader_feed: hands over the next piece, as ldif_reader_feed
+ * (0, or -1 for a NULL reader, NULL bytes with a length, a piece not used
+ * up yet, or an input that has ended); a piece of length 0 ends the input.
+ * ldif_record_reader_next: the next item, stored in *item; returns its kind
+ * (LDIF_REC_DONE for a NULL reader or item).
+ * ldif_record_reader_free: releases the reader (NULL is allowed).
+ */
+ldif_record_reader *ldif_record_reader_create(size_t buffer_size) KESTRIN_NOEXCEPT;
+int ldif_record_reader_feed(ldif_record_reader *reader, const char *bytes, size_t len) KESTRIN_NOEXCEPT;
+int ldif_record_reader_next(ldif_record_reader *reader, ldif_record_item *item) KESTRIN_NOEXCEPT;
+void ldif_record_reader_free(ldif_record_reader *reader) KESTRIN_NOEXCEPT;
+
+/*
+ * Whole records, for a caller that holds a record in memory: the items of
+ * one record gathered into one ldif_record, which ldif_write_record writes
+ * back. Every text is a malloc'd copy followed by a NUL (not counted; the
+ * bytes may hold NULs themselves).
+ */
+typedef struct ldif_value {
+    char *bytes;     /* len bytes; NULL for a control without a value */
+    size_t len;
+    int form;        /* an ldif_form: LDIF_FORM_URL for a file reference's URL */
+} ldif_value;
+
+typedef struct ldif_control {
+    char *oid;       /* the numeric OID */
+    int critical;    /* 0 or 1 */
+    ldif_value value;
+} ldif_control;
+
+typedef struct ldif_attr {
+    char *name;      /* the attribute description, as written */
+    ldif_value value;
+} ldif_attr;
+
+typedef struct ldif_mod {
+    int op;          /* an ldif_mod_op */
+    char *name;      /* the attribute description */
+    ldif_value *values;
+    size_t value_count;
+} ldif_mod;
+
+typedef struct ldif_record {
+    int change;                /* an ldif_change; LDIF_CHANGE_NONE for an entry */
+    char *dn;
+    size_t dn_len;
+    long line;                 /* the line of the dn (0 for a record made by hand) */
+    ldif_control *controls;    /* change records */
+    size_t control_count;
+    ldif_attr *attrs;          /* entries and add records, in order */
+    size_t attr_count;
+    ldif_mod *mods;            /* modify records, in order */
+    size_t mod_count;
+    char *newrdn;              /* modrdn records */
+    size_t newrdn_len;
+    int deleteoldrdn;          /* modrdn records: 0 or 1 */
+    char *newsuperior;         /* modrdn records: NULL when there is none */
+    size_t newsuperior_len;
+} ldif_record;
+
+/*
+ * ldif_record_reader_read: reads items until a whole record is in:
+ *   LDIF_REC_NEED_INPUT  hand over the next piece and call again (the part
+ *                        of the record read so far is kept);
+ *   LDIF_REC_END         *record is a new record (free it with
+ *                        ldif_record_free);
+ *   LDIF_REC_ERROR       a malformed record, passed over: item->line and
+ *                        item->value as for the item; also "out of memory"
+ *                        when the record cannot be held (it is passed over);
+ *   LDIF_REC_DONE        the input has ended.
+ * *record is written only with LDIF_REC_END, *item (when not NULL) with
+ * every result. The record's arrays and texts are arrays of zero elements,
+ * NULL, where it has none. Between records, ldif_record_reader_next and
+ * this function may be used in turn on one reader. A NULL reader or record
+ * gives LDIF_REC_DONE.
+ * ldif_record_free: releases a record and all it holds (NULL is allowed).
+ */
+int ldif_record_reader_read(ldif_record_reader *reader, ldif_record **record, ldif_record_item *item) KESTRIN_NOEXCEPT;
+void ldif_record_free(ldif_record *record) KESTRIN_NOEXCEPT;
+
+/*
+ * ldif_write_record: appends the lines of one record to a heap text buffer,
+ * with the buffer and count rules of ldif_write_attr (*count 0: a new
+ * buffer; the text followed by a NUL), folding at width as
+ * ldif_write_attr_wrap (0: never). No blank line is added: separate records
+ * with one. Reading the text back gives the same record (its line aside,
+ * a moddn written as modrdn).
+ * Lines, in order: "dn: ..."; each control as "control: OID true" or
+ * "control: OID false", then its value as ": text" or ":: base64" by the
+ * rule below, or ":< url"; "changetype: add", "delete", "modify" or
+ * "modrdn" for a change record; then the attribute lines of an entry or an
+ * add record, each modification as "add: A" (or "delete:", "replace:",
+ * "increment:"), its value lines and "-", or "newrdn: ...",
+ * "deleteoldrdn: 0" or "1" (any non-zero deleteoldrdn writes 1) and
+ * "newsuperior: ..." when there is one.
+ * Every attribute description is printed as given, options and all. A
+ * value (the dn, a control's, an attribute's, newrdn, newsuperior) is
+ * written plain or in base64 by the rule of ldif_write_attr in `mode`
+ * (LDIF_ENC_AUTO, _BASE64, _AUTO8, _GUESS, _UTF8: base64 when needed, UTF-8
+ * readable in _UTF8, never a fold inside a UTF-8 character in _AUTO8 and
+ * _UTF8), taken as exactly its len bytes (a NUL byte asks for base64); the
+ * value of a name with the binary option always in base64 (a plain line
+ * there reads back as a file reference); a value of form LDIF_FORM_URL as
+ * ":< url", as it is.
+ * Returns the buffer, or NULL, the caller's buffer still valid and
+ * unchanged (the text is built apart and appended at the end), when:
+ *   - errno EINVAL: a NULL record or count, a mode of LDIF_ENC_URL, a width
+ *     of 1 or a negative width, or a record the reader would refuse: a
+ *     change out of range; controls on an entry; an entry or add record
+ *     without attributes, or attributes in another record; modifications
+ *     outside a modify record; a modrdn record without newrdn, or a newrdn
+ *     or newsuperior in another record; an OID or attribute description
+ *     (of an attribute or a modification) that is not valid, or an
+ *     attribute named dn, control or changetype; an op out of range; an
+ *     increment with other than one value; a URL holding a NUL, CR or LF;
+ *   - errno EOVERFLOW: the text would not fit an int count;
+ *   - memory runs out (the writer's messages as ldif_write_attr writes them).
+ */
+char *ldif_write_record(char *buffer, int *count, const ldif_record *record, int mode, int width) KESTRIN_NOEXCEPT;
+
+/*
  * ldif_next_entry: cuts the next entry out of a text: lines before the first
  * "dn:" line (its first three bytes other than CR "dn:" in any letter case,
  * with or without a value: "dn:" alone is the empty name of the root DSE) are

@@ -168,4 +168,16 @@ const char *walk_entry(const char *cursor, std::string &scratch, bool &started, 
     return cursor;
 }
 
+// ---- the streaming reader under the record reader ---------------------------
+
+// The value buffer of a reader created with buffer_size (0: the default).
+size_t reader_room(size_t buffer_size);
+// A streaming reader (NULL when memory runs out). With `groups`, every line
+// with text, not only a dn line, opens an entry that the next blank line
+// closes: the record reader sees where a run of lines without a dn ends.
+ldif_reader *create_reader(size_t buffer_size, bool groups);
+// Whether the line of the reader's last LDIF_ATTR item had a ':' (a line
+// without one is all name, with an empty value).
+bool had_colon(const ldif_reader &reader);
+
 }  // namespace kestrin::ldif

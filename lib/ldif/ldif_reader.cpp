@@ -38,8 +38,10 @@ int form_code(Form f) {
 
 class StreamReader {
 public:
-    explicit StreamReader(size_t room)
-        : room_(room), name_(new char[room]), value_(new char[room]), text_(new char[room]) {}
+    StreamReader(size_t room, bool groups)
+        : room_(room), groups_(groups), name_(new char[room]), value_(new char[room]), text_(new char[room]) {}
+
+    bool had_colon() const { return colon_; }
 
     int feed(const char *bytes, size_t len) {
         if (pos_ < size_ || ended_ || (len > 0 && !bytes)) return -1;
@@ -119,7 +121,8 @@ private:
         const Form form = line_form(v < lf ? marker_form(*v, marked) : Form::kPlain, name);
         if (marked) ++v;
         while (v < lf && is_fill(*v)) ++v;
-        if (is_dn_name(name)) in_entry_ = true;
+        if (groups_ || is_dn_name(name)) in_entry_ = true;
+        colon_ = true;
         pos_ = stop + 1;
         ++lines_;
         item.name = name.data();
@@ -175,6 +178,7 @@ private:
             at_ = At::kSkip;
             return;
         }
+        if (groups_) in_entry_ = true;
         at_ = At::kName;
     }
 
@@ -375,6 +379,7 @@ private:
     }
 
     void attr(ldif_item &item, const char *bytes, size_t n, bool more) {
+        colon_ = at_ != At::kName;
         item.name = name_.get();
         item.name_len = name_n_;
         item.form = form_code(form_);
@@ -458,6 +463,7 @@ private:
     bool no_cr_before(size_t end) const { return !std::memchr(in_ + pos_, '\r', end - pos_); }
 
     const size_t room_;
+    const bool groups_;  // every line with text, not only a dn line, opens an entry
     std::unique_ptr<char[]> name_, value_, text_;  // text_: base64 text gathered for the decoder
     size_t name_n_ = 0, value_n_ = 0;
 
@@ -473,6 +479,7 @@ private:
     bool in_entry_ = false;
     bool value_out_ = false;   // the last item handed out the value buffer
     bool pieces_out_ = false;  // a piece of this line's value has been handed out
+    bool colon_ = true;        // the line of the last attribute item had a ':'
     base64_stream base64_{};
     size_t decoded_ = 0;       // bytes of this line's base64 value
     long lines_ = 0;           // physical lines ended so far
@@ -485,10 +492,22 @@ struct ldif_reader {
     kestrin::ldif::StreamReader reader;
 };
 
+namespace kestrin::ldif {
+
+size_t reader_room(size_t buffer_size) {
+    return std::max(buffer_size == 0 ? kDefaultRoom : buffer_size, kLeastRoom);
+}
+
+ldif_reader *create_reader(size_t buffer_size, bool groups) {
+    return guarded<ldif_reader *>(nullptr, [&] { return new ldif_reader{StreamReader(reader_room(buffer_size), groups)}; });
+}
+
+bool had_colon(const ldif_reader &reader) { return reader.reader.had_colon(); }
+
+}  // namespace kestrin::ldif
+
 extern "C" ldif_reader *ldif_reader_create(size_t buffer_size) noexcept {
-    if (buffer_size == 0) buffer_size = kestrin::ldif::kDefaultRoom;
-    buffer_size = std::max(buffer_size, kestrin::ldif::kLeastRoom);
-    return kestrin::guarded<ldif_reader *>(nullptr, [&] { return new ldif_reader{kestrin::ldif::StreamReader(buffer_size)}; });
+    return kestrin::ldif::create_reader(buffer_size, false);
 }
 
 extern "C" int ldif_reader_feed(ldif_reader *reader, const char *bytes, size_t len) noexcept {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "util/guard_internal.h"
@@ -319,12 +320,7 @@ Value choose_value(const char *value, int value_len, int mode) {
     // A NUL inside the given length: the text form would lose the rest.
     if (len > 0 && std::memchr(value, '\0', len)) return {{value, len}, true};
     const std::string_view text(value);
-    SafeScan scan(mode == LDIF_ENC_AUTO8 ? HighBytes::kAllowed
-                  : mode == LDIF_ENC_UTF8 ? HighBytes::kUtf8
-                                          : HighBytes::kUnsafe);
-    scan.feed(text);
-    scan.finish();
-    return {text, scan.base64()};
+    return {text, needs_base64(text, mode)};
 }
 
 // The working buffer of the base64 encoding: one chunk's text, or less for
@@ -369,33 +365,84 @@ bool put_base64(Folder &line, char *&end, std::string_view bytes, Scratch &scrat
 }
 
 // Characters of the folded line, its line feed included.
-size_t line_length(const LineHead &head, const Value &val, size_t width, bool keep_utf8) {
-    const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
-    if (!keep_utf8 || val.base64) return folded_length(head.size() + text_len, head.size(), width);
-    // A plain value's UTF-8 sequences may move folds: laid out without writing.
-    Folder line(width, head.size());
-    size_t n = line.measure(head.name) + line.measure(head.name_rest) + line.measure(head.marker);
-    n += line.measure(val.bytes, true);
+size_t line_length(std::span<const LinePart> parts, size_t head, size_t width) {
+    size_t unfolded = 0;
+    bool utf8 = false;
+    for (const LinePart &p : parts) {
+        unfolded += p.base64 ? base64_encoded_size(p.bytes.size()) : p.bytes.size();
+        utf8 |= p.keep_utf8 && !p.base64;
+    }
+    if (!utf8) return folded_length(unfolded, head, width);
+    // A plain value's UTF-8 sequences may move folds: laid out without
+    // writing (a line with such a part has no base64 part).
+    Folder line(width, head);
+    size_t n = 0;
+    for (const LinePart &p : parts) n += line.measure(p.bytes, p.keep_utf8);
     return n + line.measure_finish() + 1;
 }
 
 // Writes the whole folded line and its NUL at dst. False when the encoder
 // fails.
-bool put_line(char *dst, const LineHead &head, const Value &val, Scratch &scratch, size_t width, bool keep_utf8) {
-    Folder line(width, head.size());
-    char *end = line.put(head.name, dst);
-    end = line.put(head.name_rest, end);
-    end = line.put(head.marker, end);
-    if (!val.base64) {
-        end = line.put(val.bytes, end, keep_utf8);
-        end = line.finish(end);
-    } else if (!put_base64(line, end, val.bytes, scratch)) {
-        return false;
+bool put_line(char *dst, std::span<const LinePart> parts, size_t head, Scratch &scratch, size_t width) {
+    Folder line(width, head);
+    char *end = dst;
+    for (const LinePart &p : parts) {
+        if (!p.base64)
+            end = line.put(p.bytes, end, p.keep_utf8);
+        else if (!put_base64(line, end, p.bytes, scratch))
+            return false;
     }
+    end = line.finish(end);
     end[0] = '\n';
     end[1] = '\0';
     return true;
 }
+
+}  // namespace
+
+bool needs_base64(std::string_view bytes, int mode) {
+    if (mode == LDIF_ENC_BASE64) return true;
+    SafeScan scan(mode == LDIF_ENC_AUTO8 ? HighBytes::kAllowed
+                  : mode == LDIF_ENC_UTF8 ? HighBytes::kUtf8
+                                          : HighBytes::kUnsafe);
+    scan.feed(bytes);
+    scan.finish();
+    return scan.base64();
+}
+
+char *append_line(char *buffer, int *count, std::span<const LinePart> parts, size_t head, size_t width) {
+    const size_t appended = line_length(parts, head, width);
+    const int old = *count;
+    if (appended > static_cast<size_t>(INT_MAX - old)) {
+        errno = EOVERFLOW;
+        return nullptr;
+    }
+
+    // The base64 failures (no working buffer, the encoder fails) free the
+    // caller's buffer; a buffer that cannot grow is left as it was.
+    Scratch scratch;
+    bool base64 = false;
+    size_t longest = 0;
+    for (const LinePart &p : parts) {
+        base64 |= p.base64;
+        if (p.base64) longest = std::max(longest, base64_encoded_size(p.bytes.size()));
+    }
+    if (base64 && !scratch.allocate(longest)) {
+        message("Failed to allocate base64 buffer\n");
+        if (old > 0) std::free(buffer);
+        return nullptr;
+    }
+    char *out = grow_buffer(buffer, old, appended);
+    if (!out) return nullptr;
+    if (!put_line(out + old, parts, head, scratch, width)) {
+        std::free(out);
+        return nullptr;
+    }
+    *count = old + static_cast<int>(appended);
+    return out;
+}
+
+namespace {
 
 char *write_attr(char *buffer, int *count, const char *name, const char *value, int value_len,
                  int mode, int width) {
@@ -413,30 +460,9 @@ char *write_attr(char *buffer, int *count, const char *name, const char *value, 
     // the rest would read back as another line.
     if (mode == LDIF_ENC_URL && val.bytes.find_first_of("\n\r") != std::string_view::npos) return nullptr;
     const LineHead head = line_head(full_name, val.base64, mode);
-    const size_t text_len = val.base64 ? base64_encoded_size(val.bytes.size()) : val.bytes.size();
-    const size_t appended = line_length(head, val, static_cast<size_t>(width), keeps_utf8(mode));
-    const int old = *count;
-    if (appended > static_cast<size_t>(INT_MAX - old)) {
-        errno = EOVERFLOW;
-        return nullptr;
-    }
-
-    // The base64 failures (no working buffer, the encoder fails) free the
-    // caller's buffer; a buffer that cannot grow is left as it was.
-    Scratch scratch;
-    if (val.base64 && !scratch.allocate(text_len)) {
-        message("Failed to allocate base64 buffer\n");
-        if (old > 0) std::free(buffer);
-        return nullptr;
-    }
-    char *out = grow_buffer(buffer, old, appended);
-    if (!out) return nullptr;
-    if (!put_line(out + old, head, val, scratch, static_cast<size_t>(width), keeps_utf8(mode))) {
-        std::free(out);
-        return nullptr;
-    }
-    *count = old + static_cast<int>(appended);
-    return out;
+    const LinePart parts[] = {{head.name}, {head.name_rest}, {head.marker},
+                              {val.bytes, val.base64, keeps_utf8(mode) && !val.base64}};
+    return append_line(buffer, count, parts, head.size(), static_cast<size_t>(width));
 }
 
 }  // namespace

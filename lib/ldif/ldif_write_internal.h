@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "ldif/ldif.h"
@@ -119,5 +120,27 @@ private:
     unsigned char held_[4] = {};
     size_t held_n_ = 0;
 };
+
+// A line in parts, for writers whose line is more than a name and one value
+// (the record writer prints names with all their options and builds control
+// lines): each part is text laid out as it stands, or bytes written as their
+// base64 text; keep_utf8 marks a plain part whose UTF-8 sequences no fold
+// cuts (a line holding such a part holds no base64 part). The first `head`
+// characters (the name and the marker) are the head of the folding rule.
+struct LinePart {
+    std::string_view bytes;
+    bool base64 = false;
+    bool keep_utf8 = false;
+};
+// Appends the line, folded at width, its line feed and a NUL to the buffer
+// as ldif_write_attr does, with the same buffer and count rules and the same
+// failures (EOVERFLOW; the base64 working buffer or the encoder failing
+// frees the caller's buffer, a buffer that cannot grow is left as it was).
+char *append_line(char *buffer, int *count, std::span<const LinePart> parts, size_t head, size_t width);
+
+// Whether exactly these bytes (NUL bytes included, which are unsafe) are
+// written in base64 in mode: always in LDIF_ENC_BASE64, else as SafeScan
+// decides for the mode's high bytes.
+bool needs_base64(std::string_view bytes, int mode);
 
 }  // namespace kestrin::ldif

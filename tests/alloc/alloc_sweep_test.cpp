@@ -26,6 +26,7 @@
 #include "util/alloc_internal.h"
 #include "util/file.h"
 #include "util/str.h"
+#include "record_text.h"
 #include "support.h"
 
 namespace {
@@ -358,8 +359,42 @@ const Case kCases[] = {
                   n == 0 && stream_text(f).empty() && (err.empty() || err == kBase64Message));
          std::fclose(f);
      }},
+    {"LdifWriteRecord", true, [](Sweep &s) {
+         char dn[] = "cn=a", mail[] = "mail", v[] = {'\0', '\2'};  // a NUL: base64
+         ldif_value values[] = {{v, 2, LDIF_FORM_PLAIN}, {v, 1, LDIF_FORM_PLAIN}};
+         ldif_mod mod{LDIF_MOD_ADD, mail, values, 2};
+         ldif_record r{};
+         r.change = LDIF_CHANGE_MODIFY;
+         r.dn = dn;
+         r.dn_len = 4;
+         r.mods = &mod;
+         r.mod_count = 1;
+         char *buffer = strdup("ab");
+         int count = 2;
+         char *out = s.call([&] { return ldif_write_record(buffer, &count, &r, LDIF_ENC_AUTO, 0); });
+         const std::string &err = s.err();
+         s.expect(text_of(out, count) == "abdn: cn=a\nchangetype: modify\nadd: mail\nmail:: AAI=\nmail:: AA==\n-\n",
+                  !out && count == 2 && std::string(buffer) == "ab" && (err.empty() || err == kBase64Message));
+         std::free(out ? out : buffer);
+     }},
 
     // LDIF reading
+    {"LdifRecordReaderRead", true, [](Sweep &s) {
+         const std::string text = "dn: cn=a\ncontrol: 1.2 true: v\nchangetype: modify\nadd: mail\nmail: x\nmail: y\n-\n\n"
+                                  "dn: cn=b\ncn: b\nsn:: AAE=\n";
+         const V whole = {"modify dn=cn=a\n control 1.2 true v\n add: mail\n  x\n  y\n", "entry dn=cn=b\n cn=b\n sn=\\x00\\x01\n"};
+         const V got = s.call([&] {
+             V records;
+             testutil::read_records(
+                 text, [&](const ldif_record &r) { records.push_back(testutil::record_text(r)); },
+                 [&](const ldif_record_item &e) { records.push_back(e.value); });
+             return records;
+         });
+         // A record that cannot be held is an error, and the reader goes on.
+         bool as_documented = got.size() == 2;
+         for (size_t i = 0; as_documented && i < 2; ++i) as_documented = got[i] == whole[i] || got[i] == "out of memory";
+         s.expect(got == whole, as_documented);
+     }},
     {"LdifParseLine", true, [](Sweep &s) {
          const char *text = "cn:: YW\n Jj\nsn: x\n";
          char *name = nullptr, *value = nullptr;

@@ -14,6 +14,13 @@
 //   helper ekva FILE       one record (EKVA_MULTI) of the "key<TAB>base64 of
 //                          the value" lines of FILE, in order, printed by
 //                          ekva2ldif
+//   helper changes FILE    the records of FILE read whole by the record
+//                          reader, each as every part of its structure
+//                          (tests/record_text.h); exit 1 after an error
+//   helper rewrite FILE [WIDTH [MODE]]  the records of FILE read whole and
+//                          written back with ldif_write_record (width 77,
+//                          mode LDIF_ENC_AUTO unless given), separated by
+//                          blank lines; exit 1 after an error
 // Every value is printed as base64 of its bytes, so that the test can compare
 // the readings with each other and with python-ldap's.
 #include <cstdio>
@@ -25,6 +32,7 @@
 
 #include "codec/base64.h"
 #include "ldif/ldif.h"
+#include "record_text.h"
 #include "util/file.h"
 
 #ifdef KESTRIN_INTEROP_LIBLDAP
@@ -229,6 +237,49 @@ int ekva_text(const char *path, const char *width) {
     return 0;
 }
 
+// Calls each(record) for every record of the file, read whole; false when
+// the file cannot be read or a record is malformed (its line and message
+// printed).
+template <class Each>
+bool for_each_record(const char *path, Each each) {
+    int len = 0;
+    char *text = file_read_all(path, &len);
+    if (!text) return false;
+    bool ok = true;
+    testutil::read_records(
+        std::string_view(text, static_cast<size_t>(len)), [&](const ldif_record &r) { ok = each(r) && ok; },
+        [&](const ldif_record_item &e) {
+            std::printf("error %ld: %s\n", e.line, e.value);
+            ok = false;
+        });
+    std::free(text);
+    return ok;
+}
+
+int changes(const char *path) {
+    return for_each_record(path, [](const ldif_record &r) {
+               std::fputs(testutil::record_text(r).c_str(), stdout);
+               return true;
+           })
+               ? 0
+               : 1;
+}
+
+int rewrite(const char *path, int width, int mode) {
+    bool first = true;
+    return for_each_record(path, [&](const ldif_record &r) {
+               int count = 0;
+               char *out = ldif_write_record(nullptr, &count, &r, mode, width);
+               if (!out) return false;
+               std::printf("%s%s", first ? "" : "\n", out);
+               first = false;
+               std::free(out);
+               return true;
+           })
+               ? 0
+               : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -239,8 +290,12 @@ int main(int argc, char **argv) {
     if (argc == 3 && std::strcmp(argv[1], "convert") == 0) return convert(argv[2]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "ekva") == 0)
         return ekva_text(argv[2], argc == 4 ? argv[3] : nullptr);
+    if (argc == 3 && std::strcmp(argv[1], "changes") == 0) return changes(argv[2]);
+    if (argc >= 3 && argc <= 5 && std::strcmp(argv[1], "rewrite") == 0)
+        return rewrite(argv[2], argc > 3 ? std::atoi(argv[3]) : LDIF_DEFAULT_WIDTH, argc > 4 ? std::atoi(argv[4]) : 0);
     std::fprintf(stderr,
-                 "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE | ekva FILE [WIDTH]\n",
+                 "usage: %s make MANIFEST | dump FILE | records FILE | openldap FILE | convert FILE | ekva FILE [WIDTH]"
+                 " | changes FILE | rewrite FILE [WIDTH [MODE]]\n",
                  argv[0]);
     return 2;
 }

@@ -113,30 +113,41 @@ def compare_readings(path, label):
                     print("  library:", dn, got.get(dn))
 
 
-def main():
-    work = tempfile.mkdtemp(prefix="kestrin_interop_")
-    port = free_port()
-    url = f"ldap://127.0.0.1:{port}"
-    os.mkdir(os.path.join(work, "db"))
-    with open(os.path.join(work, "slapd.conf"), "w") as f:
-        f.write("".join(f"include /etc/ldap/schema/{s}.schema\n" for s in ("core", "cosine", "inetorgperson")))
-        f.write(f"pidfile {work}/slapd.pid\nargsfile {work}/slapd.args\n")
+def start_server(work, tag="", schemas=("core", "cosine", "inetorgperson")):
+    """A fresh slapd on a free loopback port, its files under work (named with tag): (process,
+    url, configuration path)."""
+    url = f"ldap://127.0.0.1:{free_port()}"
+    os.mkdir(os.path.join(work, "db" + tag))
+    conf = os.path.join(work, f"slapd{tag}.conf")
+    with open(conf, "w") as f:
+        f.write("".join(f"include /etc/ldap/schema/{s}.schema\n" for s in schemas))
+        f.write(f"pidfile {work}/slapd{tag}.pid\nargsfile {work}/slapd{tag}.args\n")
         f.write("modulepath /usr/lib/ldap\nmoduleload back_mdb\n")
         f.write(f'database mdb\nsuffix "{SUFFIX}"\nrootdn "{ADMIN}"\nrootpw {SECRET}\n')
-        f.write(f"directory {work}/db\nmaxsize 104857600\n")
-    conf = os.path.join(work, "slapd.conf")
+        f.write(f"directory {work}/db{tag}\nmaxsize 104857600\n")
     server = subprocess.Popen([SLAPD, "-f", conf, "-h", url + "/", "-d", "0"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
+    return server, url, conf
+
+
+def stop_server(server):
+    """Stops a server by its process id."""
+    server.send_signal(signal.SIGTERM)
+    try:
+        server.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait()
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="kestrin_interop_")
+    server, url, conf = start_server(work)
     try:
         run(work, url, conf)
     finally:
-        # Stop the server by its process id, whatever happened.
-        server.send_signal(signal.SIGTERM)
-        try:
-            server.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            server.wait()
+        # Stop the server, whatever happened.
+        stop_server(server)
         shutil.rmtree(work, ignore_errors=True)
     if failures:
         print(f"{len(failures)} check(s) failed")
@@ -229,6 +240,8 @@ def run(work, url, conf):
     parts.append(("output options", lambda: check_output_options(work, url)))
     parts.append(("fold widths", lambda: fold_widths(work, url, conf, cert)))
     parts.append(("peer writers", lambda: peer_writers(work)))
+    parts.append(("change records", lambda: change_records(work)))
+    parts.append(("schema records", schema_records))
     for name, part in parts:
         try:
             part()
@@ -630,6 +643,184 @@ def modify_record(work, url):
     check(result["text"] == want, f"the modify record as written gave {result['text']}")
     check(result["ekva"] == result["text"],
           f"the modify record through ldif2ekva/ekva2ldif gave {result['ekva']}, as written {result['text']}")
+
+
+# Entries and change records of every type mixed, as directory exports write
+# them (the first members of a group in its entry, more in a modify record):
+# controls with and without a value, increment, a last "-" left out, moddn
+# with newsuperior, folded and base64 values, CR LF line ends in one record.
+CHANGES = """version: 1
+
+dn: {s}
+objectClass: dcObject
+objectClass: organization
+dc: example
+o: Example
+
+dn: ou=people,{s}
+objectClass: organizationalUnit
+ou: people
+
+dn: ou=groups,{s}
+changetype: add
+objectClass: organizationalUnit
+ou: groups
+
+dn: uid=ann,ou=people,{s}
+objectClass: inetOrgPerson
+objectClass: posixAccount
+uid: ann
+cn:: QW5uIEPDqWxpbmU=
+sn: Example
+uidNumber: 1000
+gidNumber: 100
+homeDirectory: /home/ann
+description: a long description that goes past the fold of seventy-seven char
+ acters, folded as writers fold
+telephoneNumber: +1 555 0100
+telephoneNumber: +1 555 0101
+jpegPhoto:: {photo}
+
+dn: uid=bob,ou=people,{s}\r
+control: 2.16.840.1.113730.3.4.2 false\r
+changetype: add\r
+objectClass: inetOrgPerson\r
+uid: bob\r
+cn: Bob\r
+sn: Example\r
+\r
+dn: uid=ann,ou=people,{s}
+control: 1.3.6.1.1.12 true:: hwtvYmplY3RDbGFzcw==
+changetype: modify
+add: mail
+mail: ann@example.org
+mail: ann.alias@example.org
+-
+replace: description
+description:: IGxlYWRpbmcgc3BhY2U=
+-
+delete: telephoneNumber
+telephoneNumber: +1 555 0100
+-
+increment: uidNumber
+uidNumber: 5
+
+dn: cn=staff,ou=groups,{s}
+objectClass: groupOfNames
+cn: staff
+member: uid=ann,ou=people,{s}
+
+dn: cn=staff,ou=groups,{s}
+changetype: modify
+add: member
+member: uid=bob,ou=people,{s}
+-
+
+dn: uid=cid,ou=people,{s}
+objectClass: inetOrgPerson
+uid: cid
+cn: Cid
+sn: Example
+
+dn: uid=cid,ou=people,{s}
+changetype: modrdn
+newrdn: uid=dee
+deleteoldrdn: 1
+
+dn: uid=bob,ou=people,{s}
+changetype: moddn
+newrdn: cn=Bob
+deleteoldrdn: 0
+newsuperior: ou=groups,{s}
+
+dn: uid=eve,ou=people,{s}
+objectClass: inetOrgPerson
+uid: eve
+cn: Eve
+sn: Example
+
+dn: uid=eve,ou=people,{s}
+control: 2.16.840.1.113730.3.4.2 false
+changetype: delete
+"""
+
+OPERATIONAL = {"entryuuid", "entrycsn", "createtimestamp", "modifytimestamp", "creatorsname", "modifiersname"}
+
+
+def server_content(conf):
+    """{dn: {name: sorted values}} of a server's slapcat, operational attributes left out."""
+    dump = conf + ".slapcat.ldif"
+    with open(dump, "wb") as f:
+        subprocess.run([SLAPCAT, "-f", conf], stdout=f, stderr=subprocess.DEVNULL, check=True)
+    return {dn: {name: sorted(values) for name, values in attrs.items() if name not in OPERATIONAL}
+            for dn, attrs in python_records(dump)}
+
+
+def record_structure(path):
+    """The helper's listing of the records of a file (every part of each record's structure)."""
+    out = subprocess.run([HELPER, "changes", path], capture_output=True)
+    check(out.returncode == 0, f"{os.path.basename(path)}: the record reader refused it: "
+          + out.stdout.decode(errors="replace")[-300:])
+    return out.stdout
+
+
+def written_back(work, path, *args):
+    """The file's records read and written back by the library (helper rewrite), as a new file."""
+    out = subprocess.run([HELPER, "rewrite", path, *args], capture_output=True)
+    check(out.returncode == 0, f"{os.path.basename(path)}: helper rewrite failed: " + out.stderr.decode(errors="replace"))
+    back = os.path.join(work, os.path.basename(path) + ".back")
+    with open(back, "wb") as f:
+        f.write(out.stdout)
+    return back
+
+
+def change_records(work):
+    """The mixed file applied with ldapmodify -a -c to a fresh server, the same records read and
+    written back by the library applied to a second one: both servers hold the same; kestrin -c
+    finds no error, and the file read, written back and read again gives the same records."""
+    photo = base64.b64encode(os.urandom(300)).decode()
+    photo = "\n ".join(photo[i:i + 76] for i in range(0, len(photo), 76))
+    path = os.path.join(work, "changes.ldif")
+    with open(path, "wb") as f:
+        f.write(CHANGES.format(s=SUFFIX, photo=photo).encode())
+    checked = subprocess.run([KESTRIN, "-c", path], capture_output=True)
+    check(checked.returncode == 0 and checked.stdout ==
+          b"6 entries, 7 change records (2 add, 1 delete, 2 modify, 2 modrdn), 0 errors\n",
+          "kestrin -c on the change records: " + checked.stdout.decode(errors="replace"))
+    back = written_back(work, path, "30", str(5))  # folded at 30, UTF-8 kept readable
+    check(record_structure(back) == record_structure(path), "the change records read back differ")
+    schemas = ("core", "cosine", "nis", "inetorgperson")
+    servers = [start_server(work, tag, schemas) for tag in ("_changes_a", "_changes_b")]
+    try:
+        contents = []
+        for (_, url, conf), ldif in zip(servers, (path, back)):
+            wait_for(url)
+            applied = subprocess.run(["ldapmodify", "-a", "-c", "-x", "-H", url, "-D", ADMIN, "-w", SECRET, "-f", ldif],
+                                     capture_output=True)
+            check(applied.returncode == 0, f"ldapmodify -a -c of {os.path.basename(ldif)} failed: "
+                  + applied.stderr.decode(errors="replace").strip())
+            contents.append(server_content(conf))
+        check(len(contents[0]) == 7, f"the change records left {len(contents[0])} entries, not 7")
+        check(contents[0] == contents[1], "the servers differ after the records as written and as written back")
+        ann = contents[0].get(f"uid=ann,ou=people,{SUFFIX}".encode(), {})
+        check(ann.get("uidnumber") == [b"1005"] and ann.get("description") == [b" leading space"],
+              f"the modify record did not apply: {ann}")
+    finally:
+        for server, _, _ in servers:
+            stop_server(server)
+
+
+def schema_records():
+    """The schema LDIF files slapd installs: read, written back, read again: the same records."""
+    work = tempfile.mkdtemp(prefix="kestrin_schema_")
+    try:
+        for path in sorted(glob.glob(os.path.join(SCHEMA_DIR, "*.ldif"))):
+            checked = subprocess.run([KESTRIN, "-c", path], capture_output=True)
+            check(checked.returncode == 0, f"kestrin -c {path}: " + checked.stdout.decode(errors="replace")[-300:])
+            check(record_structure(written_back(work, path)) == record_structure(path),
+                  f"{os.path.basename(path)}: the records read back differ")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def physical_lines_ok(text, width=77):
