@@ -58,11 +58,17 @@ inline Form marker_form(char after_colon, bool &marked) {
 
 // The form of a line: a plain line under a name with the binary option is a
 // file reference.
+// `options`: whether the name holds a ';' (a reader that has looked already
+// says so).
+inline Form line_form(Form marked, std::string_view name, bool options) {
+    if (marked != Form::kPlain) return marked;
+    return options && has_option(name, "binary") ? Form::kUrl : marked;
+}
 inline Form line_form(Form marked, std::string_view name) {
     if (marked != Form::kPlain) return marked;
     bool options = false;  // a loop: names are short, and most have none
     for (const char c : name) options |= c == ';';
-    return options && has_option(name, "binary") ? Form::kUrl : marked;
+    return line_form(marked, name, options);
 }
 
 // Whether a name (CRs already dropped) is that of the dn line.

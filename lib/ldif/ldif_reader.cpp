@@ -109,8 +109,8 @@ private:
             start();
             return LDIF_NEED_INPUT;
         }
-        const char *colon = p;  // names are short: a loop beats a call
-        while (colon < lf && *colon != ':') ++colon;
+        bool options = false;
+        const char *colon = find_colon(p, lf, in_ + size_, options);
         if (is_comment_start(*p) || colon == lf || static_cast<size_t>(colon - p) > room_) {
             start();
             return LDIF_NEED_INPUT;
@@ -118,7 +118,7 @@ private:
         const std::string_view name(p, static_cast<size_t>(colon - p));
         bool marked = false;
         const char *v = colon + 1;
-        const Form form = line_form(v < lf ? marker_form(*v, marked) : Form::kPlain, name);
+        const Form form = line_form(v < lf ? marker_form(*v, marked) : Form::kPlain, name, options);
         if (marked) ++v;
         while (v < lf && is_fill(*v)) ++v;
         if (groups_ || is_dn_name(name)) in_entry_ = true;
@@ -154,6 +154,28 @@ private:
         item.value_len = static_cast<size_t>(got);
         value_out_ = true;
         return LDIF_ATTR;
+    }
+
+    // The first ':' in [p, end), or end, and whether a ';' (an option)
+    // comes before it. Names are short: one 16-byte look finds both for
+    // most (limit, past end, bounds what may be loaded), a loop the rest.
+    static const char *find_colon(const char *p, const char *end, const char *limit, bool &options) {
+#ifdef __SSE2__
+        if (limit - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const auto colons = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(':'))));
+            const auto at = static_cast<unsigned>(std::countr_zero(colons | 0x10000u));
+            if (at < 16 && p + at <= end) {
+                const auto semicolons =
+                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(';'))));
+                options = (semicolons & ((1u << at) - 1)) != 0;
+                return p + at;
+            }
+        }
+#endif
+        const char *colon = p;
+        while (colon < end && *colon != ':') options |= *colon++ == ';';
+        return colon;
     }
 
     // A CR (dropped) or a LF (the physical line ends, in state `was`) at
