@@ -21,7 +21,6 @@ namespace kestrin::ldif {
 namespace {
 
 using record::is_word;
-using record::same_word;
 
 constexpr char kNoColon[] = "line without a colon";
 constexpr char kValuesInDelete[] = "values in a delete record";
@@ -272,7 +271,7 @@ private:
             return;
         }
         const std::string_view part(part_buffer(), part_n_);
-        if (colon && same_word(name, part)) {
+        if (colon && same_ignoring_case(name, part)) {
             ++values_;
             push_value(it);
             return;

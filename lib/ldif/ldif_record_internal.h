@@ -27,15 +27,6 @@ inline bool is_word(std::string_view text, std::string_view word) {
     return true;
 }
 
-// Two texts equal, ASCII letter case ignored.
-inline bool same_word(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if ((a[i] >= 'A' && a[i] <= 'Z' ? a[i] | 0x20 : a[i]) != (b[i] >= 'A' && b[i] <= 'Z' ? b[i] | 0x20 : b[i]))
-            return false;
-    return true;
-}
-
 // number *("." number), each number one or more digits.
 bool valid_oid(std::string_view oid);
 // A numeric OID of two numbers or more (an attribute type).

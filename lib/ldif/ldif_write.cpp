@@ -120,10 +120,7 @@ OptionSpan last_option(std::string_view name, std::string_view option) {
     for (size_t end = name.size(); end > first;) {
         const size_t semi = name.rfind(';', end - 1);
         const std::string_view text = name.substr(semi + 1, end - semi - 1);
-        if (text.size() == option.size() && std::equal(text.begin(), text.end(), option.begin(), [](char a, char b) {
-                return (a >= 'A' && a <= 'Z' ? static_cast<char>(a | 0x20) : a) == b;
-            }))
-            return {semi, end};
+        if (same_ignoring_case(text, option)) return {semi, end};
         end = semi;
     }
     return {};

@@ -50,6 +50,14 @@ private:
     unsigned utf8_state_ = 0;  // of the UTF-8 check, carried from piece to piece
 };
 
+// Two texts equal, ASCII letter case ignored (no locale: every other byte
+// is compared as it is).
+inline bool same_ignoring_case(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 // Where the last option of an attribute description that equals `option`
 // (ASCII case ignored) lies: from its ';' to the end of the option; empty
 // (begin == end) when there is none. "x;binaryfoo" has no "binary" option.
