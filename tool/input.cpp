@@ -138,6 +138,11 @@ bool Input::read_at(char *out, size_t from, size_t n) const {
     return false;
 }
 
+char *Input::read_piece(size_t from, size_t n) {
+    if (!data_ && !allocate(piece_size() + 1)) return nullptr;
+    return read_at(data_.get(), from, n) ? data_.get() : nullptr;
+}
+
 bool Input::drop_final_newline() {
     char last[2] = {};
     const size_t n = std::min<size_t>(size_, 2);

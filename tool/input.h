@@ -85,12 +85,12 @@ public:
     template <class F>
     Pass each_piece(F &&f) {
         if (in_memory_) return f(data_.get(), size_) ? Pass::kDone : Pass::kStopped;
-        if (!data_ && !allocate(piece_size() + 1)) return Pass::kReadFailed;
         for (size_t done = 0; done < size_;) {
             const size_t n = std::min(kPiece, size_ - done);
-            if (!read_at(data_.get(), done, n)) return Pass::kReadFailed;
+            char *piece = read_piece(done, n);
+            if (!piece) return Pass::kReadFailed;
             done += n;
-            if (!f(data_.get(), n)) return Pass::kStopped;
+            if (!f(piece, n)) return Pass::kStopped;
         }
         return unchanged() ? Pass::kDone : Pass::kReadFailed;
     }
@@ -99,9 +99,9 @@ public:
     // *piece, size_t n) is handed the bytes of a file in pieces of up to
     // kView, mapped in place rather than copied (a file that cannot be
     // mapped is read as each_piece reads it), which spares the copy through
-    // the kernel that is most of a pass over a large file. A file that shrinks while a piece of it
-    // is looked at fails the pass (EIO) once f returns; the bytes past its
-    // new end were zeros to f.
+    // the kernel that is most of a pass over a large file. A file that
+    // shrinks while a piece of it is looked at fails the pass (EIO) once f
+    // returns; the bytes past its new end were zeros to f.
     template <class F>
     Pass each_view(F &&f) {
         if (in_memory_) return f(static_cast<const char *>(data_.get()), size_) ? Pass::kDone : Pass::kStopped;
@@ -111,9 +111,8 @@ public:
             const char *piece = windows.view(done, n);
             if (!piece) {  // not mapped: read, a piece at a time
                 n = std::min(kPiece, size_ - done);
-                if (!data_ && !allocate(piece_size() + 1)) return Pass::kReadFailed;
-                if (!read_at(data_.get(), done, n)) return Pass::kReadFailed;
-                piece = data_.get();
+                piece = read_piece(done, n);
+                if (!piece) return Pass::kReadFailed;
             }
             const bool go = f(piece, n);
             if (windows.faulted()) {
@@ -157,6 +156,9 @@ private:
     int make_spool();
     bool allocate(size_t n);
     bool read_at(char *out, size_t from, size_t n) const;
+    // The n bytes (at most kPiece) from offset `from`, read into the piece
+    // buffer (made on first use); null when that fails (errno tells).
+    char *read_piece(size_t from, size_t n);
     bool unchanged() const;
 
     std::unique_ptr<char, FreeDeleter> data_;  // the bytes in memory, or the piece buffer
