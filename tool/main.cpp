@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <optional>
@@ -32,37 +35,55 @@ using Bytes = std::unique_ptr<char, FreeDeleter>;
 // "-" as the value of -i or -o: standard input or standard output.
 constexpr std::string_view kStdStream = "-";
 
-// An option as first written, and where it came on the command line (0:
-// not given).
+// An option as first written, and where it came among the options (0: not
+// given).
 struct Given {
     std::string written;
     int at = 0;
     bool given() const { return at > 0; }
 };
 
-// What -d is asked to write: which values, and where.
-struct Decoding {
-    int options = 0;  // options read so far
-    Given dn, all, null, split, suffix, out;
-    std::string dn_text, prefix, suffix_text;
+// Every option's first appearance on the command line, which the checks of
+// options that go together, or do not, name.
+class FirstGiven {
+public:
+    void note(int code) {
+        ++options_;
+        if (code > 0 && code < kCodes && !(*this)[code].given()) slot(code) = {opt_written(), options_};
+    }
+    const Given &operator[](int code) const { return given_[static_cast<size_t>(code)]; }
 
-    // Notes an option of the command line.
-    void note(int code, const char *value) {
-        ++options;
-        switch (code) {
-            case OPT_DN: mark(dn); dn_text = value; break;
-            case OPT_ALL: mark(all); break;
-            case OPT_NULL: mark(null); break;
-            case OPT_SPLIT: mark(split); prefix = value; break;
-            case OPT_SPLIT_SUFFIX: mark(suffix); suffix_text = value; break;
-            case OPT_OUT: mark(out); break;
-            default: break;
-        }
+    // The earliest given of the codes (null: none of them).
+    const Given *earliest(std::initializer_list<int> codes) const {
+        const Given *first = nullptr;
+        for (const int code : codes) first = earlier(first, code);
+        return first;
     }
-    void mark(Given &g) {
-        if (!g.given()) g = {opt_written(), options};
+    // The earliest given of every option but the codes.
+    const Given *earliest_but(std::initializer_list<int> codes) const {
+        const Given *first = nullptr;
+        for (int code = 1; code < kCodes; ++code)
+            if (std::find(codes.begin(), codes.end(), code) == codes.end()) first = earlier(first, code);
+        return first;
     }
+
+private:
+    static constexpr int kCodes = OPT_CHECK + 1;  // OPT_CHECK is the last code
+
+    Given &slot(int code) { return given_[static_cast<size_t>(code)]; }
+    const Given *earlier(const Given *first, int code) const {
+        const Given &g = (*this)[code];
+        return g.given() && (!first || g.at < first->at) ? &g : first;
+    }
+
+    std::array<Given, kCodes> given_{};
+    int options_ = 0;  // options read so far
 };
+
+// The options that shape the LDIF line: none of them means anything when
+// LDIF is read back (-d).
+constexpr std::initializer_list<int> kLineOptions = {OPT_B64_READ, OPT_B64_WRITE, OPT_B64_GUESS,
+                                                     OPT_WRAP,     OPT_UTF8,      OPT_STRIP_NEWLINE};
 
 struct Settings {
     std::string attr, infile, outfile, string;
@@ -70,14 +91,13 @@ struct Settings {
     bool string_given = false, file_given = false, out_given = false;
     int wrap = LDIF_DEFAULT_WIDTH;
     bool utf8 = false, strip_newline = false, ldif_decode = false;
-    // The first option given that shapes the LDIF line, as written: none of
-    // them means anything when LDIF is read back (-d).
-    std::string line_option;
-    Decoding decoding;
+    // -d: the dn of --dn, the prefix and suffix of --split.
+    std::string dn, split_prefix, split_suffix;
     // -c: its FILE (a positional argument after -c; none, or "-": standard
-    // input), and the first option given that -c cannot be combined with.
+    // input).
     bool check = false, check_file_given = false;
-    std::string check_file, other_option;
+    std::string check_file;
+    FirstGiven given;
 };
 
 // A fold width: a decimal number, 0 or 2..2147483647.
@@ -108,7 +128,6 @@ int usage_error(const char *program, const char *format, const char *argument) {
 
 // Acts on one parsed option; returns the exit status when the run ends here.
 std::optional<int> apply_option(int code, const char *value, const char *program, Settings &s) {
-    if (code > 0 && code != OPT_CHECK && code != OPT_VERSION && s.other_option.empty()) s.other_option = opt_written();
     // After -c one argument, or a lone "-", is its FILE.
     const bool check_file = s.check && !s.check_file_given &&
                             (code == OPT_UNEXPECTED || (code == OPT_UNRECOGNISED && std::strcmp(value, "-") == 0));
@@ -116,13 +135,6 @@ std::optional<int> apply_option(int code, const char *value, const char *program
         s.check_file_given = true;
         s.check_file = value;
         return std::nullopt;
-    }
-    switch (code) {
-        case OPT_B64_READ: case OPT_B64_WRITE: case OPT_B64_GUESS:
-        case OPT_WRAP: case OPT_UTF8: case OPT_STRIP_NEWLINE:
-            if (s.line_option.empty()) s.line_option = opt_written();
-            break;
-        default: break;
     }
     switch (code) {
         case OPT_B64_READ: s.decode = true; break;
@@ -143,6 +155,9 @@ std::optional<int> apply_option(int code, const char *value, const char *program
         case OPT_STRIP_NEWLINE: s.strip_newline = true; break;
         case OPT_DECODE: s.ldif_decode = true; break;
         case OPT_CHECK: s.check = true; break;
+        case OPT_DN: s.dn = value; break;
+        case OPT_SPLIT: s.split_prefix = value; break;
+        case OPT_SPLIT_SUFFIX: s.split_suffix = value; break;
         case OPT_UNRECOGNISED: return usage_error(program, "Unknown option <%s>\n", value);
         case OPT_UNEXPECTED: return usage_error(program, "Unexpected argument <%s>\n", value);
         case OPT_NEEDS_VALUE: return usage_error(program, "Option <%s> needs a value\n", value);
@@ -160,7 +175,7 @@ std::optional<int> read_command_line(int argc, char **argv, Settings &s) {
         if (code == OPT_END) return std::nullopt;
         if (code == OPT_NOMEM) out_of_memory();
         const Bytes value(raw);
-        if (code > 0) s.decoding.note(code, value.get());
+        if (code > 0) s.given.note(code);
         if (const auto status = apply_option(code, value.get(), argv[0], s)) return status;
     }
 }
@@ -181,27 +196,27 @@ int cannot_combine(const char *program, const Given &a, const Given &b) {
 // -d's own options: each needs the option it works with, and the values go
 // to one place only.
 std::optional<int> check_decoding(const char *program, const Settings &s) {
-    const Decoding &d = s.decoding;
-    if (!s.ldif_decode) {
-        const Given *first = nullptr;
-        for (const Given *g : {&d.dn, &d.all, &d.split, &d.suffix})
-            if (g->given() && (!first || g->at < first->at)) first = g;
-        if (first) return needs(program, *first, "-d");
-    }
-    if (d.all.given() && d.split.given()) return cannot_combine(program, d.all, d.split);
-    if (d.out.given() && d.split.given()) return cannot_combine(program, d.out, d.split);
-    if (d.null.given() && !d.all.given()) return needs(program, d.null, "--all");
-    if (d.suffix.given() && !d.split.given()) return needs(program, d.suffix, "--split");
+    const FirstGiven &g = s.given;
+    if (!s.ldif_decode)
+        if (const Given *first = g.earliest({OPT_DN, OPT_ALL, OPT_SPLIT, OPT_SPLIT_SUFFIX}))
+            return needs(program, *first, "-d");
+    const Given &all = g[OPT_ALL], &split = g[OPT_SPLIT], &out = g[OPT_OUT];
+    if (all.given() && split.given()) return cannot_combine(program, all, split);
+    if (out.given() && split.given()) return cannot_combine(program, out, split);
+    if (g[OPT_NULL].given() && !all.given()) return needs(program, g[OPT_NULL], "--all");
+    if (g[OPT_SPLIT_SUFFIX].given() && !split.given()) return needs(program, g[OPT_SPLIT_SUFFIX], "--split");
     return std::nullopt;
 }
 
 std::optional<int> check_settings(const char *program, const Settings &s) {
     // Options that cannot go together are command-line errors.
-    if (s.check && !s.other_option.empty())
-        return usage_error(program, "Options <-c> and <%s> cannot be combined\n", s.other_option.c_str());
+    if (s.check)
+        if (const Given *other = s.given.earliest_but({OPT_CHECK, OPT_VERSION}))
+            return usage_error(program, "Options <-c> and <%s> cannot be combined\n", other->written.c_str());
     if (s.check) return std::nullopt;
-    if (s.ldif_decode && !s.line_option.empty())
-        return usage_error(program, "Options <-d> and <%s> cannot be combined\n", s.line_option.c_str());
+    if (s.ldif_decode)
+        if (const Given *line = s.given.earliest(kLineOptions))
+            return usage_error(program, "Options <-d> and <%s> cannot be combined\n", line->written.c_str());
     if (s.guess && s.utf8) return usage_error(program, "%s", "Options <-G> and <-u> cannot be combined\n");
     if (const auto status = check_decoding(program, s)) return status;
     if (s.attr.empty()) {
@@ -236,14 +251,14 @@ tool::Request make_request(const Settings &s) {
     r.utf8 = s.utf8;
     r.strip_newline = s.strip_newline;
     r.ldif_decode = s.ldif_decode;
-    const Decoding &d = s.decoding;
-    if (d.dn.given()) r.dn = d.dn_text;
-    r.values = d.split.given() ? tool::Selection::Values::kSplit
-               : d.all.given() ? tool::Selection::Values::kAll
-                               : tool::Selection::Values::kFirst;
-    r.terminator = d.null.given() ? '\0' : '\n';
-    r.split_prefix = d.prefix;
-    r.split_suffix = d.suffix_text;
+    const FirstGiven &g = s.given;
+    if (g[OPT_DN].given()) r.dn = s.dn;
+    r.values = g[OPT_SPLIT].given() ? tool::Selection::Values::kSplit
+               : g[OPT_ALL].given() ? tool::Selection::Values::kAll
+                                    : tool::Selection::Values::kFirst;
+    r.terminator = g[OPT_NULL].given() ? '\0' : '\n';
+    r.split_prefix = s.split_prefix;
+    r.split_suffix = s.split_suffix;
     if (s.string_given) {
         r.source = tool::Source::kString;
         r.string = s.string;
@@ -372,7 +387,7 @@ int run(int argc, char **argv) {
     // Every check that can fail is made before anything is written.
     tool::Stream stream;
     if (const int status = stream.prepare(make_request(s))) return status;
-    if (s.decoding.split.given()) return stream.write_files();
+    if (s.given[OPT_SPLIT].given()) return stream.write_files();
     return write_output(s, stream);
 }
 
